@@ -1,0 +1,99 @@
+// The program's console: standard input and output, in one of two modes.
+//
+// Interactive mode (standard input and output both terminals): lines are read
+// with a line editor (history on the arrow keys for command lines), the screen
+// is driven with ANSI sequences and its size comes from the terminal.
+//
+// Plain mode (a pipe or a file): no escape sequences; ClearScreen writes
+// nothing and placement writes line breaks and blanks, so captured output reads
+// as an 80 by 25 screen would; each line read is echoed after its prompt.
+//
+// The terminal keeps track of where it has written, so CursorPos needs no
+// query. Texts may hold "\r\n"; they are written with "\n".
+//
+// Main thread only.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace zv::platform {
+
+struct Point {
+  int X = 0;  // column, from 0
+  int Y = 0;  // row, from 0
+};
+
+struct Size {
+  int X = 80;  // columns
+  int Y = 25;  // rows
+};
+
+// Thrown out of Wait and ReadLine when input has ended (Signal 0: end of input
+// or Ctrl-D on an empty line) or a terminating signal arrived (INT, TERM, HUP:
+// Signal holds its number). The entry ends the program through its exit path.
+struct InputEnded {
+  int Signal = 0;
+};
+
+enum class WaitResult {
+  kTimeout,  // the bound passed
+  kKey,      // KeyPressed() is true now
+  kWake,     // the wake descriptor became readable
+};
+
+class Terminal {
+ public:
+  virtual ~Terminal() = default;
+
+  virtual bool IsInteractive() const = 0;
+
+  // Output.
+  virtual void Write(std::string_view text) = 0;
+  virtual void Flush() = 0;
+  virtual void ClearScreen() = 0;
+  virtual void GotoXY(int x, int y) = 0;
+  virtual Point CursorPos() const = 0;
+  virtual Size BufferSize() const = 0;     // screen size in cells
+  virtual Size MaxWindowSize() const = 0;  // largest window size in cells
+
+  // Input. KeyPressed never blocks and never consumes what was typed: in
+  // interactive mode it is true once a key is waiting, in plain mode once a
+  // complete line (or the end of input) is waiting.
+  virtual bool KeyPressed() = 0;
+
+  // Waits up to `bound` for a key, for `wakeFd` (-1: none) to become readable,
+  // or for a signal. Throws InputEnded on a terminating signal.
+  virtual WaitResult Wait(std::chrono::milliseconds bound, int wakeFd) = 0;
+
+  // Reads one line, without its end. The text written since the last line end
+  // is the line's prompt (the line editor shows it). `history`: the line is
+  // offered on the arrow keys later (command and message lines), and earlier
+  // lines are offered while it is typed; answers to value prompts are not.
+  // Throws InputEnded at the end of input or on a terminating signal.
+  virtual std::string ReadLine(bool history) = 0;
+
+  // Brackets output that appears while the prompt stands (server events). In
+  // interactive mode the editor's prompt line is set aside first and shown again
+  // afterwards, even when the event text wrote a prompt of its own.
+  virtual void BeginEventOutput() = 0;
+  virtual void EndEventOutput() = 0;
+};
+
+// Blocks INT, TERM, HUP, QUIT, WINCH and TSTP in the calling thread (and so in
+// every thread started later), to be taken by the terminal through a signalfd.
+// Call first thing in main, before any thread starts.
+void BlockTerminalSignals();
+
+// The terminal on standard input and output: interactive when both are
+// terminals, plain otherwise. Restores the terminal when destroyed.
+std::unique_ptr<Terminal> CreateStdTerminal();
+
+// A plain-mode terminal on the given descriptors (tests use a pipe or a
+// socketpair). The descriptors stay open when it is destroyed.
+std::unique_ptr<Terminal> CreatePlainTerminal(int inFd, int outFd);
+
+}  // namespace zv::platform

@@ -1,0 +1,46 @@
+// Text is UTF-8 in std::string throughout the program. Where a rule counts
+// characters (centring, padding, length limits) it counts UTF-16 code units,
+// the unit the stored formats and the server were defined in.
+#pragma once
+
+#include <cstdarg>
+#include <string>
+#include <string_view>
+
+namespace zv {
+
+// UTF-8 <-> UTF-16. Malformed UTF-8 is read as U+FFFD per bad byte; unpaired
+// surrogates are written as U+FFFD.
+std::u16string Utf8ToUtf16(std::string_view text);
+std::string Utf16ToUtf8(std::u16string_view text);
+std::size_t Utf16Length(std::string_view text);
+
+// The 8-bit code page of the program is Windows-1252: help texts without a
+// byte-order mark and the byte form of login data use it. Characters the code
+// page lacks become "?".
+std::string Utf8ToWindows1252(std::string_view text);
+std::string Windows1252ToUtf8(std::string_view bytes);
+
+// Blanks and control characters (code 32 and below) are trimmed.
+std::string Trim(std::string_view text);
+std::string TrimLeft(std::string_view text);
+std::string TrimRight(std::string_view text);
+
+// Case rules for the program's ASCII words (commands, switches, key names).
+std::string UpperCaseAscii(std::string_view text);
+std::string LowerCaseAscii(std::string_view text);
+bool SameTextAscii(std::string_view a, std::string_view b);
+bool StartsWithNoCase(std::string_view text, std::string_view prefix);
+bool ContainsNoCase(std::string_view text, std::string_view part);
+
+// Pads `text` with blanks on the right to `width` UTF-16 units; never cuts.
+std::string PadRight(std::string_view text, std::size_t width);
+
+// printf-style formatting into a std::string.
+std::string StrFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string StrFormatV(const char* format, va_list args);
+
+// Every "\r\n" of `text` as "\n" (the screen and line-based files end lines with "\n").
+std::string CrLfToLf(std::string_view text);
+
+}  // namespace zv
