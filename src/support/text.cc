@@ -134,6 +134,8 @@ std::string Utf8ToWindows1252(std::string_view text) {
       continue;
     }
     char mapped = '?';
+    // The five undefined bytes decode to the C1 controls of the same value.
+    if (cp >= 0x80 && cp <= 0x9F && kCp1252High[cp - 0x80] == 0) mapped = static_cast<char>(cp);
     for (std::size_t k = 0; k < kCp1252High.size(); ++k) {
       if (kCp1252High[k] != 0 && kCp1252High[k] == cp) {
         mapped = static_cast<char>(0x80 + k);

@@ -1,0 +1,61 @@
+#include "support/text.h"
+
+#include <gtest/gtest.h>
+
+#include "support/exceptions.h"
+#include "support/int_text.h"
+
+namespace zv {
+namespace {
+
+TEST(TextTest, Utf16RoundTripAndLength) {
+  const std::string text = "Ä€😀x";
+  EXPECT_EQ(Utf16Length(text), 5u);  // the emoji takes a surrogate pair
+  EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16(text)), text);
+  EXPECT_EQ(Utf8ToUtf16("\xFF" "a"), std::u16string(u"\uFFFDa"));
+  EXPECT_EQ(Utf8ToUtf16("\xE2\x82"), std::u16string(u"\uFFFD\uFFFD"));  // truncated sequence
+  EXPECT_EQ(Utf16ToUtf8(std::u16string(1, char16_t{0xD800})), "\xEF\xBF\xBD");
+}
+
+TEST(TextTest, Windows1252) {
+  EXPECT_EQ(Utf8ToWindows1252("Aé€"), "A\xE9\x80");
+  EXPECT_EQ(Utf8ToWindows1252("Ж😀"), "??");
+  EXPECT_EQ(Windows1252ToUtf8("A\xE9\x80\x9F"), "Aé€Ÿ");
+  EXPECT_EQ(Utf8ToWindows1252(Windows1252ToUtf8("\x81\x8D")), "\x81\x8D");
+}
+
+TEST(TextTest, TrimCaseAndPadding) {
+  EXPECT_EQ(Trim(" \t a b \r\n"), "a b");
+  EXPECT_EQ(TrimLeft("  x "), "x ");
+  EXPECT_EQ(TrimRight("  x "), "  x");
+  EXPECT_TRUE(StartsWithNoCase("Quit", "q"));
+  EXPECT_FALSE(StartsWithNoCase("q", "quit"));
+  EXPECT_TRUE(ContainsNoCase("car abc/cde", "/C"));
+  EXPECT_EQ(PadRight("ab", 4), "ab  ");
+  EXPECT_EQ(PadRight("äb", 4), "äb  ");
+  EXPECT_EQ(PadRight("toolong", 3), "toolong");
+  EXPECT_EQ(CrLfToLf("a\r\nb\rc\n"), "a\nb\rc\n");
+  EXPECT_EQ(StrFormat("%-5d|%s", 42, "x"), "42   |x");
+}
+
+TEST(IntTextTest, TheIntegerRule) {
+  struct Case {
+    const char* text;
+    std::optional<int32_t> value;
+  };
+  const Case cases[] = {
+      {"12", 12},           {"  -5", -5},         {"+7", 7},
+      {"0x1F", 31},         {"$1F", 31},          {"X1f", 31},
+      {"0X1F", 31},         {"$FFFFFFFF", -1},    {"$000000001", 1},
+      {"$100000000", {}},   {"1F", {}},           {"12 ", {}},
+      {"", {}},             {"-", {}},            {"$", {}},
+      {"2147483647", 2147483647}, {"-2147483648", INT32_MIN}, {"2147483648", {}},
+      {"1.5", {}},          {"99999999999999999999", {}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(TryStrToInt(c.text), c.value) << c.text;
+  EXPECT_EQ(StrToIntDef("abc", 6022), 6022);
+  EXPECT_THROW(StrToInt("abc"), EConversionError);
+}
+
+}  // namespace
+}  // namespace zv
