@@ -1,0 +1,126 @@
+#include "console/system_console.h"
+
+#include "carriers/carriers_console.h"
+#include "link/server_client.h"
+#include "platform/host_address.h"
+#include "protocol/protocol.h"
+#include "protocol/remote_msg.h"
+#include "support/login_data.h"
+#include "support/sys_log.h"
+#include "support/text.h"
+
+namespace zv {
+
+TZVSystemConsole* SystemConsole = nullptr;
+
+TZVSystemConsole::TZVSystemConsole(std::unique_ptr<platform::Terminal> terminal) {
+  FConsole = std::make_unique<TZVConsole>(std::move(terminal), *this);
+  FUserId = "TerminalAgent";
+  FProtocolMax = 18;
+  FTcpProtocol = std::make_unique<TZVProtocol>();
+  // The socket layer needs no start-up here, so there is no resolver object.
+  FHostAddress = platform::LocalHostAddress();
+  FCommandMode = TCmdMode::cmSet;
+  FDebugMode = true;
+  FCarriers = std::make_unique<TZVCarriersConsole>();
+  FLog = std::make_unique<TSysLog>(FDebugMode);
+}
+
+// The server client is not freed here: Stop releases it before the console is
+// destroyed. Members go in the reverse order of their creation.
+TZVSystemConsole::~TZVSystemConsole() = default;
+
+bool TZVSystemConsole::IsConnected() const { return FClientServer && FClientServer->IsActive(); }
+
+bool TZVSystemConsole::UserDisconnects() const {
+  return FClientServer && FClientServer->UserDisconnects();
+}
+
+void TZVSystemConsole::SetUserDisconnects(bool value) {
+  if (FClientServer) FClientServer->SetUserDisconnects(value);
+}
+
+void TZVSystemConsole::SetClientServer(std::unique_ptr<TZVServerClient> client) {
+  FClientServer = std::move(client);
+}
+
+void TZVSystemConsole::Stop() {
+  // Taken out first: the client's destructor may run handlers that look at it.
+  std::unique_ptr<TZVServerClient> client = std::move(FClientServer);
+  client.reset();
+  FStatus = TZVState::ipsStopped;
+}
+
+std::string TZVSystemConsole::EncodeLoginData(const std::string& encodedStr, int encoding) {
+  return zv::EncodeLoginData(encodedStr, encoding);
+}
+
+std::string TZVSystemConsole::DecodeLoginData(const std::string& encodedStr, int encoding) {
+  return zv::DecodeLoginData(encodedStr, encoding);
+}
+
+void TZVSystemConsole::WritePrompt() {
+  FConsole->Write(FCmdPrompt);
+  FConsole->Flush();
+}
+
+void TZVSystemConsole::ConnectInfoEvent(int32_t resultCode, const std::string& resultMsg) {
+  const bool tcp = FConnectionType == kConnectionRemote;
+  const std::string p = tcp ? "\r\n" : "";
+  enum class After { kNothing, kPrompt, kPromptOnTcp };
+  std::string text;
+  After after = After::kNothing;
+  switch (resultCode) {
+    case 1:
+      text = resultMsg;
+      break;
+    case 3:
+      text = "\r\nCannot find Zorvane Server\r\n"
+             "- Check whether the server is installed and registered on the machine\r\n"
+             "- Reported error: " + resultMsg;
+      after = After::kPrompt;
+      break;
+    case 4:
+      text = "\r\nCannot find Zorvane Server\r\n"
+             "- Check the server IP address and port number\r\n"
+             "- Check whether the server is running\r\n"
+             "- Check your network connection\r\n"
+             "- Reported error: " + resultMsg;
+      after = After::kPrompt;
+      break;
+    case 6:
+    case 11:
+      text = p + resultMsg;
+      after = After::kPromptOnTcp;
+      break;
+    case 7:
+    case 9:
+      text = "\r\n" + resultMsg;
+      after = After::kPrompt;
+      break;
+    case 10:
+      text = "\r\nLost connection to the server\r\n" + resultMsg;
+      after = After::kPromptOnTcp;
+      break;
+    case 12:
+      text = p + "Connected to the server" + "\r\n" + resultMsg;
+      after = After::kPromptOnTcp;
+      break;
+    default:
+      return;  // 0, 2, 5, 8, 13 and unknown codes print nothing
+  }
+  FConsole->WriteLn(text);
+  if (after == After::kPrompt || (after == After::kPromptOnTcp && tcp)) WritePrompt();
+}
+
+void TZVSystemConsole::MsgResultEvent(const TZVRemoteMsg& rMsg) {
+  const std::string debug = StrFormat("%d,%s,%s,%s", rMsg.TransactionId(), rMsg.MsgAddress().c_str(),
+                                      rMsg.AddressTypeStr().c_str(), rMsg.Msg().c_str());
+  FLog->LogItem("Send Message Result", rMsg.ResultMsg(), debug);
+  FConsole->GotoXY(0, static_cast<uint16_t>(FConsole->CursorPos().Y + 1));
+  FConsole->WriteLn(StrFormat("Message Result: %s%s%d, %s, %s", rMsg.ResultMsg().c_str(), "\r\n",
+                              rMsg.TransactionId(), rMsg.MsgAddress().c_str(), rMsg.Msg().c_str()));
+  WritePrompt();
+}
+
+}  // namespace zv

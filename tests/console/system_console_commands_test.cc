@@ -1,0 +1,135 @@
+#include <gtest/gtest.h>
+
+#include "console/console_fixture.h"
+
+namespace zv::testing {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::StartsWith;
+
+class CommandsTest : public ConsoleFixture {};
+
+constexpr const char* kStatusTitle = "Status\n--------\n";
+constexpr const char* kHelpMain = "Zorvane Console Client - Help\n";
+constexpr const char* kUnknown = "Unknow command \"";
+
+TEST_F(CommandsTest, LineModes) {
+  TZVSystemConsole& c = Console();
+  EXPECT_EQ(c.CheckMode(""), TCmdMode::cmSet);
+  EXPECT_EQ(c.CheckMode("   "), TCmdMode::cmSet);
+  EXPECT_EQ(c.CheckMode("abc,"), TCmdMode::cmMsg);
+  EXPECT_EQ(c.CheckMode("q;"), TCmdMode::cmMsg);
+  EXPECT_EQ(c.CheckMode("help, me"), TCmdMode::cmMsg);
+  EXPECT_EQ(c.CheckMode("\"a, quoted; text\""), TCmdMode::cmSet);
+}
+
+TEST_F(CommandsTest, ExitWords) {
+  for (const char* line : {"q", "quit", "Query", "exit now", "EXIT"}) {
+    Run(line);
+    EXPECT_FALSE(FLastResult) << line;
+  }
+  for (const char* line : {" q", "q;", "ex"}) {
+    Run(line);
+    EXPECT_TRUE(FLastResult) << line;
+  }
+}
+
+// Each line and something it must print; the first matching group decides.
+TEST_F(CommandsTest, Routing) {
+  struct Case {
+    const char* line;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"stat", kStatusTitle},
+      {"status", kStatusTitle},
+      {"help", kHelpMain},
+      {"?", kHelpMain},
+      {"manual", kHelpMain},
+      {"mainframe", "Zorvane Console Client\n"},
+      {"HOME", "(Enter 'q' to exit)\n"},
+      {"con /a", "Available Connections:\n"},
+      {"con /c", "Current Connection:\n"},
+      {"con /h", "Zorvane Console Client - Connection help\n"},
+      {"con -?", "Zorvane Console Client - Connection help\n"},
+      {"car /a", "Available Carriers:\n"},
+      {"car -a -c", "Current Default Carrier\n"},
+      {"car abc/cde", "Current Default Carrier\n"},
+      {"car /help", "Zorvane Console Client - Carrier help\n"},
+      {"msg /a", "Available Message Priorities:\n"},
+      {"msg /c", "Current Message Settings:\n"},
+      {"msg /?", "Zorvane Console Client - Message help\n"},
+      {"con", "Improper usage of the \"con\" command\n"
+              "con [/a][-a][/c][-c][/s][-s][/help][-help][/?][-?]\n"
+              "For more type: con /help\n\n"},
+      {"con /x", "Improper usage of the \"con\" command\n"},
+      {"carriers", "Improper usage of the \"car\" command\n"},
+      {"msg", "For more type: msg /help\n"},
+      {"message", "Unknow command \"message\"\nEnter: help - to see available commands\n"},
+      {"hello", "Unknow command \"hello\"\n"},
+      {" q", "Unknow command \" q\"\n"},
+      {"", "Unknow command \"\"\nEnter: help - to see available commands\n"},
+      {"offline", ""},
+      {"stop", ""},
+  };
+  for (const Case& c : cases) {
+    const std::string out = Run(c.line);
+    EXPECT_TRUE(FLastResult) << c.line;
+    if (*c.expected == '\0') {
+      EXPECT_EQ(out, "") << c.line;
+    } else {
+      EXPECT_THAT(out, HasSubstr(c.expected)) << c.line;
+    }
+  }
+}
+
+TEST_F(CommandsTest, ClearWritesNothingButTheClear) {
+  for (const char* line : {"cls", "clr", "clearly"}) EXPECT_EQ(Run(line), "\f") << line;
+}
+
+TEST_F(CommandsTest, MissingHelpFileRaisesWithoutClearing) {
+  std::filesystem::remove(FFolder / "Help" / "chelp_main.txt");
+  Console();
+  FScript.Output.clear();
+  try {
+    Console().ReadCmdLine("help");
+    FAIL() << "no error";
+  } catch (const EFileOpenError& e) {
+    EXPECT_THAT(e.what(), StartsWith("Cannot open file \"" + (FFolder / "Help").string() +
+                                     "/chelp_main.txt\". "));
+  }
+  EXPECT_EQ(FScript.Output, "");
+}
+
+TEST_F(CommandsTest, HelpFileEncodings) {
+  const auto help = FFolder / "Help" / "chelp_carrier.txt";
+  {
+    std::ofstream out(help, std::ios::binary);
+    out << "caf\xE9\r\nline two\rthree\n";  // 8-bit code page, mixed line ends
+  }
+  EXPECT_EQ(Run("car /h"), "\fcafé\nline two\nthree\n\n");
+  {
+    std::ofstream out(help, std::ios::binary);
+    out.write("\xFF\xFE" "A\0\xE9\0\n\0", 8);  // UTF-16 little-endian with its mark
+  }
+  EXPECT_EQ(Run("car /h"), "\fAé\n\n");
+  {
+    std::ofstream out(help, std::ios::binary);
+    out << "\xEF\xBB\xBF" "€uro";
+  }
+  EXPECT_EQ(Run("car /h"), "\f€uro\n\n");
+}
+
+TEST_F(CommandsTest, PromptDefaultComesBackWithoutAQuestion) {
+  Run("cmd", {"Pager"});
+  EXPECT_EQ(Console().CmdPrompt(), "Pager >");
+  const std::string out = Run("prompt -C");
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(Console().CmdPrompt(), "Zorvane Send >");
+  EXPECT_THAT(Ini(), HasSubstr("CmdPrompt=Zorvane Send >\r\n"));
+}
+
+}  // namespace
+}  // namespace zv::testing

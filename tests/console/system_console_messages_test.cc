@@ -1,0 +1,147 @@
+#include <gtest/gtest.h>
+
+#include "console/console_fixture.h"
+#include "link/server_client.h"
+#include "protocol/remote_msg.h"
+#include "support/data_access.h"
+
+namespace zv::testing {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+// Records what the console hands to the server link.
+class RecordingClient : public TZVServerClient {
+ public:
+  explicit RecordingClient(std::vector<TStringList>& sent) : FSent(sent) {}
+  bool IsActive() const override { return true; }
+  uint8_t ConnectionType() const override { return 2; }
+  void SendMessage(const TStringList& msgData) override { FSent.push_back(msgData); }
+
+ private:
+  std::vector<TStringList>& FSent;
+};
+
+class MessagesTest : public ConsoleFixture {
+ protected:
+  // Sends `line` through a recording client; returns the one data item sent.
+  std::string Sent(const std::string& line) {
+    FSent.clear();
+    Run(line);
+    EXPECT_EQ(FSent.size(), 1u) << line;
+    if (FSent.size() != 1 || FSent[0].size() != 1) return {};
+    return FSent[0][0];
+  }
+  void Connect() { Console().SetClientServer(std::make_unique<RecordingClient>(FSent)); }
+
+  std::vector<TStringList> FSent;
+};
+
+TEST_F(MessagesTest, NotConnectedUsesUpTheNumberAndLogs) {
+  TDataAccess::WriteToIni("ConsoleSys", "LastMsgNo", 6);
+  EXPECT_EQ(Run("555,Hello"), "Not connected to the server on 127.0.0.1:6022\n");
+  EXPECT_TRUE(FLastResult);
+  EXPECT_THAT(Ini(), HasSubstr("LastMsgNo=7\r\n"));
+  const std::string log = Log();
+  EXPECT_THAT(log, HasSubstr("Log Item: 1 ("));
+  EXPECT_THAT(log, HasSubstr(")\r\nSending Message\r\nDescription: Sending message to \"555\"\r\n"
+                             "Debug Info: \"7,555,Hello,3,4,Zorvane Message,120\"\r\n\r\n"));
+  Run("1,Hi");
+  EXPECT_THAT(Ini(), HasSubstr("LastMsgNo=8\r\n"));
+}
+
+TEST_F(MessagesTest, FieldsAndDefaults) {
+  TDataAccess::WriteToIni("ConsoleSys", "LastMsgNo", 6);
+  Connect();
+  struct Case {
+    const char* line;
+    const char* item;
+  };
+  const Case cases[] = {
+      {"555,Hello", "Hello\x03" "7,3,555,4,120,Zorvane Message,TerminalAgent"},
+      {"555;Hello;9", "Hello\x03" "8,9,555,4,120,Zorvane Message,TerminalAgent"},
+      {"555,Hello,,2", "Hello\x03" "9,3,555,2,120,Zorvane Message,TerminalAgent"},
+      {"555 , Hello there ,9", "Hello there \x03" "10,9,555,4,120,Zorvane Message,TerminalAgent"},
+      {"555,\"Hello, world\"", "Hello, world\x03" "11,3,555,4,120,Zorvane Message,TerminalAgent"},
+      {"555,", "\x03" "12,3,555,4,120,Zorvane Message,TerminalAgent"},
+      {",Hello", "Hello\x03" "13,3,,4,120,Zorvane Message,TerminalAgent"},
+      {"1,Hi,3,4,a,b", "Hi\x03" "14,3,1,4,b,a,TerminalAgent"},
+      {"help, me", "me\x03" "15,3,help,4,120,Zorvane Message,TerminalAgent"},
+      {" 7 ; x ; 2 ; 1 ; Sub ; 30 ", "x \x03" "16,2,7,1,30,Sub,TerminalAgent"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Sent(c.line), c.item) << c.line;
+}
+
+TEST_F(MessagesTest, SevenFieldsSendNothingAndSaySo) {
+  Connect();
+  FSent.clear();
+  const std::string out = Run("1,2,3,4,5,6,7");
+  EXPECT_EQ(out, "Nothing was sent: a message line has at most six fields\n");
+  EXPECT_TRUE(FSent.empty());
+  EXPECT_THAT(Ini(), Not(HasSubstr("LastMsgNo")));
+}
+
+TEST_F(MessagesTest, NumberingFailureIsReportedAndNothingSent) {
+  Connect();
+  Console();
+  std::filesystem::remove_all(FFolder / "Settings");
+  FSent.clear();
+  const std::string out = Run("555,Hello");
+  EXPECT_THAT(out, HasSubstr("Cannot create file \""));
+  EXPECT_TRUE(FSent.empty());
+  EXPECT_TRUE(FLastResult);
+}
+
+TEST_F(MessagesTest, MessageResultPrintsTwoLinesAndThePrompt) {
+  TZVRemoteMsg msg("TerminalAgent", "127.0.0.1", 42);
+  msg.SetResultMsg("Message accepted");
+  msg.SetMsgAddress("555");
+  msg.SetMsg("Hello");
+  Console();
+  FScript.Output = "Zorvane Send >";
+  Console().MsgResultEvent(msg);
+  EXPECT_EQ(FScript.Output,
+            "Zorvane Send >\nMessage Result: Message accepted\n42, 555, Hello\nZorvane Send >");
+  EXPECT_THAT(Log(), HasSubstr("Send Message Result\r\nDescription: Message accepted\r\n"
+                               "Debug Info: \"42,555,unknown,Hello\"\r\n"));
+}
+
+TEST_F(MessagesTest, ConnectionMessagesByCode) {
+  struct Case {
+    int type;
+    int code;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {1, 1, "text\n"},
+      {2, 10, "\nLost connection to the server\ntext\nP >"},
+      {1, 10, "\nLost connection to the server\ntext\n"},
+      {2, 12, "\nConnected to the server\ntext\nP >"},
+      {1, 12, "Connected to the server\ntext\n"},
+      {1, 4, "\nCannot find Zorvane Server\n- Check the server IP address and port number\n"
+             "- Check whether the server is running\n- Check your network connection\n"
+             "- Reported error: text\nP >"},
+      {2, 3, "\nCannot find Zorvane Server\n- Check whether the server is installed and "
+             "registered on the machine\n- Reported error: text\nP >"},
+      {1, 6, "text\n"},
+      {2, 7, "\ntext\nP >"},
+      {1, 9, "\ntext\nP >"},
+      {2, 11, "\ntext\nP >"},
+      {2, 13, ""},
+      {2, 0, ""},
+      {2, 99, ""},
+  };
+  for (const Case& c : cases) {
+    Restart();
+    TDataAccess::WriteToIni("ConsoleSys", "ConnectionId", c.type);
+    TDataAccess::WriteToIni("ConsoleSys", "CmdPrompt", "P >");
+    Console();
+    FScript.Output.clear();
+    Console().ConnectInfoEvent(c.code, "text");
+    EXPECT_EQ(FScript.Output, c.expected) << "type " << c.type << " code " << c.code;
+  }
+}
+
+}  // namespace
+}  // namespace zv::testing
