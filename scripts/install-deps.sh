@@ -6,7 +6,7 @@ packages=(
   cmake ninja-build g++ clang pkg-config
   libedit-dev libpugixml-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  python3 python3-pexpect
+  python3 python3-pexpect python3-pyte
   openssl libssl-dev
 )
 

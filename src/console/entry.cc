@@ -69,7 +69,7 @@ int RunConsole(std::unique_ptr<platform::Terminal> terminal) {
     } catch (const platform::InputEnded& ended) {
       // The end of input and the terminating signals leave through the exit path.
       status = ended.Signal != 0 ? 128 + ended.Signal : 0;
-      console->Console().WriteLn();
+      if (console->Console().CursorPos().X != 0) console->Console().WriteLn();
     }
     console->Save();
     console->Stop();

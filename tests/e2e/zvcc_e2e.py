@@ -1,0 +1,140 @@
+"""Shared pieces of the end-to-end tests: a private copy of the program with
+its Help/, Settings/ and Logs/ folders, runs through a pipe, and runs in a
+pseudo-terminal whose screen is rendered by a terminal emulator."""
+
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+import pexpect
+import pyte
+
+ZVCC = None  # path of the built program, from the command line
+HELP = None  # the Help folder of the sources
+
+DEADLINE = 20.0  # seconds any single wait may take
+
+
+def parse_args():
+    """ctest passes the program and the Help folder; unittest gets the rest."""
+    global ZVCC, HELP
+    ZVCC, HELP = sys.argv[1], sys.argv[2]
+    del sys.argv[1:3]
+
+
+class Installation:
+    """A copy of zvcc with its three folders beside it, in a scratch folder."""
+
+    def __init__(self):
+        self.root = tempfile.mkdtemp(prefix="zvcc-e2e-")
+        self.program = os.path.join(self.root, "zvcc")
+        shutil.copy2(ZVCC, self.program)
+        shutil.copytree(HELP, os.path.join(self.root, "Help"))
+        os.mkdir(os.path.join(self.root, "Settings"))
+        os.mkdir(os.path.join(self.root, "Logs"))
+
+    def path(self, *parts):
+        return os.path.join(self.root, *parts)
+
+    def ini(self):
+        with open(self.path("Settings", "zvcc.ini"), "rb") as f:
+            return f.read()
+
+    def remove(self):
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def run_plain(self, text, cwd=None):
+        """Runs the program with `text` on a pipe; returns (status, output)."""
+        done = subprocess.run([self.program], input=text.encode(), stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT, cwd=cwd or "/", timeout=DEADLINE)
+        return done.returncode, done.stdout.decode("utf-8", "replace")
+
+
+class Screen:
+    """The program in a pseudo-terminal of 80 by 25, with its screen rendered."""
+
+    def __init__(self, installation, cwd="/"):
+        self.term = pyte.Screen(80, 25)
+        self.stream = pyte.ByteStream(self.term)
+        env = dict(os.environ, TERM="xterm", LC_ALL="C.UTF-8")
+        self.child = pexpect.spawn(installation.program, cwd=cwd, env=env,
+                                   dimensions=(25, 80), timeout=DEADLINE)
+        self.raw = b""
+
+    def _pump(self, timeout):
+        try:
+            data = self.child.read_nonblocking(65536, timeout=timeout)
+        except pexpect.TIMEOUT:
+            return
+        except pexpect.EOF:
+            raise
+        self.raw += data
+        self.stream.feed(data)
+
+    def lines(self):
+        return [line.rstrip() for line in self.term.display]
+
+    def text(self):
+        return "\n".join(self.lines())
+
+    def wait_for(self, predicate, what):
+        """Reads output until predicate(self) holds; fails after the deadline."""
+        end = time.monotonic() + DEADLINE
+        while not predicate(self):
+            if time.monotonic() > end:
+                raise AssertionError("timed out waiting for %s; screen:\n%s" % (what, self.text()))
+            try:
+                self._pump(0.05)
+            except pexpect.EOF:
+                if predicate(self):
+                    return
+                raise AssertionError("program ended while waiting for %s; screen:\n%s"
+                                     % (what, self.text()))
+
+    def wait_text(self, text):
+        self.wait_for(lambda s: text in s.text(), repr(text))
+
+    def cursor_line(self):
+        return self.lines()[self.term.cursor.y]
+
+    def at_prompt(self, prompt):
+        """True when the cursor stands right after `prompt` on its line."""
+        line = self.cursor_line()
+        blanks = len(prompt) - len(prompt.rstrip())
+        return line.endswith(prompt.rstrip()) and self.term.cursor.x == len(line) + blanks
+
+    def wait_prompt(self, prompt):
+        self.wait_for(lambda s: s.at_prompt(prompt), "prompt %r" % prompt)
+
+    def type_line(self, line, prompt=None):
+        """Types a line; with `prompt`, waits for the output it causes to end
+        at that prompt (the echo of the line comes first, so a prompt that
+        stood before the line never counts)."""
+        mark = len(self.raw)
+        self.child.send(line.encode() + b"\r")
+        if prompt is not None:
+            self.wait_for(lambda s: len(s.raw) > mark and s.at_prompt(prompt), "prompt %r" % prompt)
+
+    def wait_exit(self):
+        """Waits for the program's end; returns its exit status."""
+        end = time.monotonic() + DEADLINE
+        while True:
+            try:
+                self._pump(0.05)
+            except pexpect.EOF:
+                break
+            if time.monotonic() > end:
+                raise AssertionError("program did not end; screen:\n%s" % self.text())
+        self.child.wait()
+        if self.child.signalstatus is not None:
+            return -self.child.signalstatus
+        return self.child.exitstatus
+
+
+def main():
+    parse_args()
+    unittest.main(verbosity=2)
