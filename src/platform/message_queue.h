@@ -14,12 +14,14 @@ class MessageDispatcher;
 
 class MessageQueue {
  public:
+  // The dispatcher outlives its queues.
   explicit MessageQueue(MessageDispatcher& dispatcher);
   ~MessageQueue();  // main thread; drops what is still waiting
   MessageQueue(const MessageQueue&) = delete;
   MessageQueue& operator=(const MessageQueue&) = delete;
 
-  // Any thread. The message runs later on the main thread.
+  // Any thread, while the queue exists (its owner stops its posting threads
+  // before destroying it). The message runs later on the main thread.
   void Post(std::function<void()> message);
 
  private:

@@ -9,7 +9,9 @@
 // as an 80 by 25 screen would; each line read is echoed after its prompt.
 //
 // The terminal keeps track of where it has written, so CursorPos needs no
-// query. Texts may hold "\r\n"; they are written with "\n".
+// query; columns are counted in code points. Texts may hold "\r\n"; they are
+// written with "\n". Output is buffered: Flush writes it, and so does every
+// wait for input.
 //
 // Main thread only.
 #pragma once
@@ -66,19 +68,25 @@ class Terminal {
   virtual bool KeyPressed() = 0;
 
   // Waits up to `bound` for a key, for `wakeFd` (-1: none) to become readable,
-  // or for a signal. Throws InputEnded on a terminating signal.
+  // or for a signal. Throws InputEnded on a terminating signal. The stop key
+  // (TSTP) gives the terminal back while the process is stopped; QUIT is
+  // ignored.
   virtual WaitResult Wait(std::chrono::milliseconds bound, int wakeFd) = 0;
 
   // Reads one line, without its end. The text written since the last line end
   // is the line's prompt (the line editor shows it). `history`: the line is
   // offered on the arrow keys later (command and message lines), and earlier
   // lines are offered while it is typed; answers to value prompts are not.
-  // Throws InputEnded at the end of input or on a terminating signal.
+  // Throws InputEnded at the end of input or on a terminating signal, after
+  // ending the partly written line on the screen.
   virtual std::string ReadLine(bool history) = 0;
 
   // Brackets output that appears while the prompt stands (server events). In
-  // interactive mode the editor's prompt line is set aside first and shown again
-  // afterwards, even when the event text wrote a prompt of its own.
+  // interactive mode the editor's prompt line stays as it is and the event's
+  // text starts on a fresh line (its own leading line end serves, where it has
+  // one); afterwards the editor shows its prompt again: the event's own prompt
+  // where it wrote one (not doubled), the earlier prompt otherwise. Plain mode
+  // writes the event exactly as written.
   virtual void BeginEventOutput() = 0;
   virtual void EndEventOutput() = 0;
 };
@@ -89,7 +97,9 @@ class Terminal {
 void BlockTerminalSignals();
 
 // The terminal on standard input and output: interactive when both are
-// terminals, plain otherwise. Restores the terminal when destroyed.
+// terminals, plain otherwise. Restores the terminal when destroyed (and at
+// exit, should the program end without destroying it). Blocks the terminal
+// signals in the calling thread too, in case main has not.
 std::unique_ptr<Terminal> CreateStdTerminal();
 
 // A plain-mode terminal on the given descriptors (tests use a pipe or a

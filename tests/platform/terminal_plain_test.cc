@@ -1,0 +1,229 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <thread>
+
+#include "platform/terminal.h"
+
+namespace zv::platform {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A plain terminal between two pipes: the test types into one and reads the
+// screen from the other.
+class PlainTerminalTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(pipe2(FIn, O_CLOEXEC), 0);
+    ASSERT_EQ(pipe2(FOut, O_CLOEXEC | O_NONBLOCK), 0);
+    FTerm = CreatePlainTerminal(FIn[0], FOut[1]);
+  }
+  void TearDown() override {
+    FTerm.reset();
+    for (int fd : {FIn[0], FIn[1], FOut[0], FOut[1]})
+      if (fd >= 0) close(fd);
+  }
+
+  void Type(const std::string& text) {
+    ASSERT_EQ(write(FIn[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  }
+  void EndInput() {
+    close(FIn[1]);
+    FIn[1] = -1;
+  }
+  // What has reached the output so far.
+  std::string Screen() {
+    std::string all;
+    char chunk[4096];
+    ssize_t got;
+    while ((got = read(FOut[0], chunk, sizeof chunk)) > 0)
+      all.append(chunk, static_cast<std::size_t>(got));
+    return all;
+  }
+
+  int FIn[2] = {-1, -1};
+  int FOut[2] = {-1, -1};
+  std::unique_ptr<Terminal> FTerm;
+};
+
+TEST_F(PlainTerminalTest, ScreensRenderAsLinesWithoutEscapes) {
+  EXPECT_FALSE(FTerm->IsInteractive());
+  EXPECT_EQ(FTerm->BufferSize().X, 80);
+  EXPECT_EQ(FTerm->BufferSize().Y, 25);
+
+  FTerm->Write("Zorvane Send >");
+  FTerm->ClearScreen();  // ends the partial line, writes nothing else
+  FTerm->GotoXY(3, 1);
+  FTerm->Write("Zorvane Console Client\r\n");
+  FTerm->GotoXY(2, 2);
+  FTerm->Write("Title\r\n");
+  FTerm->GotoXY(1, 4);
+  FTerm->Write("List");
+  EXPECT_EQ(FTerm->CursorPos().X, 5);
+  EXPECT_EQ(FTerm->CursorPos().Y, 4);
+  FTerm->GotoXY(0, FTerm->CursorPos().Y + 1);
+  FTerm->Write("a\r\nb\n");
+  FTerm->ClearScreen();  // at the line start: nothing at all
+  FTerm->Flush();
+  EXPECT_EQ(Screen(),
+            "Zorvane Send >\n"
+            "\n"
+            "   Zorvane Console Client\n"
+            "  Title\n"
+            "\n"
+            " List\n"
+            "a\n"
+            "b\n");
+  EXPECT_EQ(FTerm->CursorPos().X, 0);
+  EXPECT_EQ(FTerm->CursorPos().Y, 0);
+}
+
+TEST_F(PlainTerminalTest, OutputWaitsForFlushOrARead) {
+  FTerm->Write("Enter server port: ");
+  EXPECT_EQ(Screen(), "");
+  FTerm->Flush();
+  EXPECT_EQ(Screen(), "Enter server port: ");
+
+  FTerm->Write("again: ");
+  Type("1\n");
+  FTerm->ReadLine(false);  // a read flushes first, then echoes
+  EXPECT_EQ(Screen(), "again: 1\n");
+}
+
+TEST_F(PlainTerminalTest, KeyPressedOnlyOnACompleteLineAndConsumesNothing) {
+  EXPECT_FALSE(FTerm->KeyPressed());
+  Type("ab");
+  EXPECT_FALSE(FTerm->KeyPressed());
+  EXPECT_EQ(FTerm->Wait(20ms, -1), WaitResult::kTimeout);
+  Type("c\r\nsecond\n");
+  EXPECT_TRUE(FTerm->KeyPressed());
+  EXPECT_TRUE(FTerm->KeyPressed());
+  EXPECT_EQ(FTerm->Wait(20ms, -1), WaitResult::kKey);
+
+  FTerm->Write("Zorvane Send >");
+  EXPECT_EQ(FTerm->ReadLine(true), "abc");  // CR LF taken as the line end
+  EXPECT_TRUE(FTerm->KeyPressed());
+  FTerm->Write("Zorvane Send >");
+  EXPECT_EQ(FTerm->ReadLine(true), "second");
+  EXPECT_FALSE(FTerm->KeyPressed());
+  EXPECT_EQ(Screen(), "Zorvane Send >abc\nZorvane Send >second\n");
+  EXPECT_EQ(FTerm->CursorPos().X, 0);
+  EXPECT_EQ(FTerm->CursorPos().Y, 2);
+}
+
+TEST_F(PlainTerminalTest, EmptyLinesAreLines) {
+  Type("\n\r\nx\n");
+  EXPECT_EQ(FTerm->ReadLine(false), "");
+  EXPECT_EQ(FTerm->ReadLine(false), "");
+  EXPECT_EQ(FTerm->ReadLine(false), "x");
+}
+
+TEST_F(PlainTerminalTest, EndOfInputEndsAfterALastLineWithoutLineEnd) {
+  Type("quit");
+  EndInput();
+  EXPECT_EQ(FTerm->Wait(5s, -1), WaitResult::kKey);
+  EXPECT_TRUE(FTerm->KeyPressed());
+  FTerm->Write("> ");
+  EXPECT_EQ(FTerm->ReadLine(true), "quit");
+
+  FTerm->Write("> ");
+  EXPECT_TRUE(FTerm->KeyPressed());  // the end itself lets the loop read
+  EXPECT_EQ(FTerm->Wait(5s, -1), WaitResult::kKey);
+  try {
+    FTerm->ReadLine(true);
+    FAIL() << "no InputEnded";
+  } catch (const InputEnded& ended) {
+    EXPECT_EQ(ended.Signal, 0);
+  }
+  EXPECT_THROW(FTerm->ReadLine(false), InputEnded);
+  EXPECT_EQ(Screen(), "> quit\n> \n");
+}
+
+TEST_F(PlainTerminalTest, WaitWakesForTheWakeDescriptorAndForInputFromAnotherThread) {
+  const int wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  ASSERT_GE(wake, 0);
+  EXPECT_EQ(FTerm->Wait(10ms, wake), WaitResult::kTimeout);
+  const std::uint64_t one = 1;
+  ASSERT_EQ(write(wake, &one, sizeof one), static_cast<ssize_t>(sizeof one));
+  EXPECT_EQ(FTerm->Wait(5s, wake), WaitResult::kWake);
+  std::uint64_t drained = 0;
+  ASSERT_EQ(read(wake, &drained, sizeof drained), static_cast<ssize_t>(sizeof drained));
+  close(wake);
+
+  // A line typed in two parts while the wait runs ends it as soon as it is whole.
+  const auto start = std::chrono::steady_clock::now();
+  std::thread typist([this] {
+    Type("hel");
+    Type("lo\n");
+  });
+  EXPECT_EQ(FTerm->Wait(30s, -1), WaitResult::kKey);
+  typist.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);
+  EXPECT_EQ(FTerm->ReadLine(true), "hello");
+}
+
+// Terminal signals are taken in the wait: INT, TERM and HUP end the input with
+// their number; QUIT and WINCH do not.
+class PlainTerminalSignalTest : public PlainTerminalTest {
+ protected:
+  void SetUp() override {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGWINCH, SIGTSTP}) sigaddset(&set, s);
+    ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &set, &FOldMask), 0);
+    PlainTerminalTest::SetUp();
+  }
+  void TearDown() override {
+    PlainTerminalTest::TearDown();
+    // Nothing may stay pending when the signals are let through again.
+    sigset_t set;
+    sigemptyset(&set);
+    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGWINCH}) sigaddset(&set, s);
+    const timespec none{0, 0};
+    while (sigtimedwait(&set, nullptr, &none) > 0) {
+    }
+    pthread_sigmask(SIG_SETMASK, &FOldMask, nullptr);
+  }
+  sigset_t FOldMask{};
+};
+
+TEST_F(PlainTerminalSignalTest, TerminatingSignalsEndInputWithTheirNumber) {
+  for (const int signo : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signo);
+    ASSERT_EQ(pthread_kill(pthread_self(), signo), 0);
+    try {
+      FTerm->Wait(30s, -1);
+      FAIL() << "no InputEnded";
+    } catch (const InputEnded& ended) {
+      EXPECT_EQ(ended.Signal, signo);
+    }
+  }
+  FTerm->Write("Answer: ");
+  ASSERT_EQ(pthread_kill(pthread_self(), SIGINT), 0);
+  try {
+    FTerm->ReadLine(false);
+    FAIL() << "no InputEnded";
+  } catch (const InputEnded& ended) {
+    EXPECT_EQ(ended.Signal, SIGINT);
+  }
+  EXPECT_EQ(Screen(), "Answer: \n");
+}
+
+TEST_F(PlainTerminalSignalTest, QuitAndWindowChangesAreIgnored) {
+  ASSERT_EQ(pthread_kill(pthread_self(), SIGQUIT), 0);
+  ASSERT_EQ(pthread_kill(pthread_self(), SIGWINCH), 0);
+  EXPECT_EQ(FTerm->Wait(20ms, -1), WaitResult::kTimeout);
+  Type("still here\n");
+  EXPECT_EQ(FTerm->ReadLine(true), "still here");
+}
+
+}  // namespace
+}  // namespace zv::platform
