@@ -1,0 +1,89 @@
+// The settings store: one in-memory copy of Settings/zvcc.ini shared by the
+// whole process, read from disk on first use and written back whole by
+// SaveIni. All operations are class-level; there are no TDataAccess objects.
+//
+// Reads and writes change only memory and are safe from any thread. SaveIni
+// may run on any thread too; callers that also hold the log's lock take it
+// before anything here (lock order: log, then settings store).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "support/date_time.h"
+#include "support/helpers.h"
+#include "support/ini_store.h"
+
+namespace zv {
+
+// A value of mixed kind for WriteToIniSec/ReadFromIniSec. std::monostate is an
+// unassigned value; double stands for the kinds the store does not handle.
+using TIniValue = std::variant<std::monostate, bool, int32_t, int64_t, double, std::string>;
+
+class TDataAccess {
+ public:
+  TDataAccess() = delete;
+
+  static std::string IniFilePath();
+
+  // Writes the whole store to the file: a temporary file in Settings renamed
+  // over zvcc.ini, so a failed save leaves the old file intact. Throws
+  // EFileCreateError ("Cannot create file ...") and keeps the memory as it is.
+  // When another thread's save has been running for 200 ms already, this call
+  // hands its work to that thread (which saves once more after its own write)
+  // and returns without waiting longer.
+  static void SaveIni();
+
+  // Integer read: decimal, or hexadecimal after "$", "x" or "0x"; `aDefault`
+  // when absent, empty or not an integer.
+  static int32_t ReadFromIni(std::string_view aSection, std::string_view aField, int32_t aDefault);
+  static uint32_t ReadFromIni(std::string_view aSection, std::string_view aField,
+                              uint32_t aDefault);
+  // Text read: the value as stored; `aDefault` when absent or empty. The
+  // const char* overload keeps a literal default from turning into a Boolean.
+  static std::string ReadFromIni(std::string_view aSection, std::string_view aField,
+                                 std::string_view aDefault);
+  static std::string ReadFromIni(std::string_view aSection, std::string_view aField,
+                                 const char* aDefault);
+  // Boolean read: the integer read with 1 or 0 as default; non-zero is true.
+  static bool ReadFromIni(std::string_view aSection, std::string_view aField, bool aDefault);
+  // "dd/mm/yyyy", optionally followed by a blank and the time of day.
+  static TDateTime ReadFromIni(std::string_view aSection, std::string_view aField,
+                               const TDateTime& aDefault);
+
+  static void WriteToIni(std::string_view aSection, std::string_view aField, int32_t newValue);
+  // Stored as the signed integer with the same 32 bits.
+  static void WriteToIni(std::string_view aSection, std::string_view aField, uint32_t newValue);
+  static void WriteToIni(std::string_view aSection, std::string_view aField,
+                         std::string_view newValue);
+  static void WriteToIni(std::string_view aSection, std::string_view aField, const char* newValue);
+  static void WriteToIni(std::string_view aSection, std::string_view aField, bool newValue);
+  // "dd/mm/yyyy", then a blank and the locale's long time unless midnight.
+  static void WriteToIni(std::string_view aSection, std::string_view aField,
+                         const TDateTime& newValue);
+
+  // Reads from another INI object instead of the shared store.
+  static std::string ReadStringFromIni(const TIniStore& ini, std::string_view section,
+                                       std::string_view field, std::string_view aDefault);
+  static void RemoveSection(std::string_view aSection);
+  static void DeleteKeys(std::string_view section, const TStringList& keys);
+  // Each "name=value" line as a text write; lines without "=" are skipped.
+  static void WriteSectionValues(std::string_view aSection, const TStringList& Strings);
+  // Nothing happens unless both lists have the same length.
+  static void WriteSectionValues(std::string_view section, const TStringList& names,
+                                 const TStringList& values);
+  static void WriteToIniSec(std::string_view section, const TStringList& names,
+                            const std::vector<TIniValue>& values);
+  static void ReadFromIniSec(std::string_view section, const TStringList& names,
+                             std::vector<TIniValue>& values,
+                             const std::vector<TIniValue>& defaults);
+
+  // Discards the store and reads it again from IniFilePath(), as a restart
+  // would. For tests only.
+  static void ReloadForTesting();
+};
+
+}  // namespace zv
