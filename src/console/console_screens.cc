@@ -71,7 +71,8 @@ TStringList SplitLines(const std::string& text) {
 
 std::string ReadWholeFile(const std::string& path) {
   errno = 0;
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
+                                                       &std::fclose);
   if (!file) throw FileOpenError(path, errno != 0 ? errno : ENOENT);
   std::string bytes;
   char buffer[4096];
@@ -83,7 +84,9 @@ std::string ReadWholeFile(const std::string& path) {
 
 }  // namespace
 
-void TZVConsole::WriteRule(char c, int count) { WriteLn(std::string(static_cast<std::size_t>(count), c)); }
+void TZVConsole::WriteRule(char c, int count) {
+  WriteLn(std::string(static_cast<std::size_t>(count), c));
+}
 
 void TZVConsole::WriteConnectionHeader() {
   WriteLn(" " + PadRight("Id", 15) + PadRight("Name", 15) + PadRight("Type", 15));
@@ -102,17 +105,16 @@ void TZVConsole::DisplaySettings() {
   WriteRule('-', 8);
   WriteLn("Connection: " + connection.Name + " (" + connection.AType + ")");
   if (FOwner.ConnectionType() == kConnectionRemote) {
-    WriteLn("Server IP: " + FOwner.ServerIP() + "; Server Port: " +
-            std::to_string(FOwner.ServerPort()));
+    WriteLn("Server IP: " + FOwner.ServerIP() +
+            "; Server Port: " + std::to_string(FOwner.ServerPort()));
   }
   WriteLn(std::string("Connected to the server: ") + (FOwner.IsConnected() ? "Yes" : "No"));
   const TZVCarrierConsole* carrier = FOwner.Carriers().FindObject(FOwner.DefaultCarrierId());
   WriteLn("Default Carrier: " + (carrier ? carrier->ObjectName() : std::string(kUnknownCarrier)) +
           " (" + std::to_string(FOwner.DefaultCarrierId()) + ")");
   WriteLn("Message Settings");
-  WriteLn("Priority: " + PriorityText(FOwner.MsgPriority()) +
-          "; Age Limit: " + std::to_string(FOwner.MsgAge()) +
-          "; Email Subject: " + FOwner.MsgEmailSubject());
+  WriteLn("Priority: " + PriorityText(FOwner.MsgPriority()) + "; Age Limit: " +
+          std::to_string(FOwner.MsgAge()) + "; Email Subject: " + FOwner.MsgEmailSubject());
   WriteLn();
 }
 
@@ -156,7 +158,8 @@ void TZVConsole::DisplayDefaultCarrier() {
   WriteLn();
   WriteCarrierHeader();
   if (const TZVCarrierConsole* c = FOwner.Carriers().FindObject(FOwner.DefaultCarrierId())) {
-    WriteLn(CarrierRow(c->ObjectIdStr(), c->ObjectName(), c->CarrierTypeStr(), c->AddressTypeStr()));
+    WriteLn(
+        CarrierRow(c->ObjectIdStr(), c->ObjectName(), c->CarrierTypeStr(), c->AddressTypeStr()));
   } else {
     WriteLn(CarrierRow(std::to_string(FOwner.DefaultCarrierId()), kUnknownCarrier, "", ""));
   }

@@ -75,17 +75,21 @@ void TZVSystemConsole::ConnectInfoEvent(int32_t resultCode, const std::string& r
       text = resultMsg;
       break;
     case 3:
-      text = "\r\nCannot find Zorvane Server\r\n"
-             "- Check whether the server is installed and registered on the machine\r\n"
-             "- Reported error: " + resultMsg;
+      text =
+          "\r\nCannot find Zorvane Server\r\n"
+          "- Check whether the server is installed and registered on the machine\r\n"
+          "- Reported error: " +
+          resultMsg;
       after = After::kPrompt;
       break;
     case 4:
-      text = "\r\nCannot find Zorvane Server\r\n"
-             "- Check the server IP address and port number\r\n"
-             "- Check whether the server is running\r\n"
-             "- Check your network connection\r\n"
-             "- Reported error: " + resultMsg;
+      text =
+          "\r\nCannot find Zorvane Server\r\n"
+          "- Check the server IP address and port number\r\n"
+          "- Check whether the server is running\r\n"
+          "- Check your network connection\r\n"
+          "- Reported error: " +
+          resultMsg;
       after = After::kPrompt;
       break;
     case 6:
@@ -114,8 +118,9 @@ void TZVSystemConsole::ConnectInfoEvent(int32_t resultCode, const std::string& r
 }
 
 void TZVSystemConsole::MsgResultEvent(const TZVRemoteMsg& rMsg) {
-  const std::string debug = StrFormat("%d,%s,%s,%s", rMsg.TransactionId(), rMsg.MsgAddress().c_str(),
-                                      rMsg.AddressTypeStr().c_str(), rMsg.Msg().c_str());
+  const std::string debug =
+      StrFormat("%d,%s,%s,%s", rMsg.TransactionId(), rMsg.MsgAddress().c_str(),
+                rMsg.AddressTypeStr().c_str(), rMsg.Msg().c_str());
   FLog->LogItem("Send Message Result", rMsg.ResultMsg(), debug);
   FConsole->GotoXY(0, static_cast<uint16_t>(FConsole->CursorPos().Y + 1));
   FConsole->WriteLn(StrFormat("Message Result: %s%s%d, %s, %s", rMsg.ResultMsg().c_str(), "\r\n",

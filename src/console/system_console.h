@@ -65,17 +65,17 @@ class TZVSystemConsole {
   TZVProtocol& TcpProtocol() { return *FTcpProtocol; }
   TZVConsole& Console() { return *FConsole; }
   int32_t ProtocolMax() const { return FProtocolMax; }
-  int32_t SessionProtocol() const { return FSessionProtocol; }            // any thread
-  void SetSessionProtocol(int32_t value) { FSessionProtocol = value; }    // any thread
+  int32_t SessionProtocol() const { return FSessionProtocol; }          // any thread
+  void SetSessionProtocol(int32_t value) { FSessionProtocol = value; }  // any thread
   TCmdMode CommandMode() const { return FCommandMode; }
   void SetCommandMode(TCmdMode value) { FCommandMode = value; }
   const std::string& CmdPrompt() const { return FCmdPrompt; }
-  bool DebugMode() const { return FDebugMode; }                           // any thread
-  const std::string& IPAddress() const { return FHostAddress; }           // any thread
+  bool DebugMode() const { return FDebugMode; }                  // any thread
+  const std::string& IPAddress() const { return FHostAddress; }  // any thread
   const std::string& ServerIP() const { return FServerAddress; }
   void AssignServerIP(const std::string& value) { FServerAddress = value; }
   int32_t ServerPort() const { return FServerPort; }
-  const std::string& CurrentUserId() const { return FUserId; }            // any thread
+  const std::string& CurrentUserId() const { return FUserId; }  // any thread
   int32_t ConnectionType() const { return FConnectionType; }
   int32_t DefaultCarrierId() const { return FDefaultCarrier; }
   int32_t MsgAge() const { return FDefaultAge; }

@@ -91,44 +91,41 @@ bool TZVSystemConsole::ProcessSetLine(const std::string& line) {
 }
 
 void TZVSystemConsole::RunSwitchCommand(std::string_view cmd, int sw) {
-  const bool con = cmd == "con";
-  const bool car = cmd == "car";
-  switch (sw) {
-    case kSwitchAll:
-      if (con) {
-        FConsole->DisplayConnections();
-      } else if (car) {
-        FConsole->DisplayCarriers();
-      } else {
-        FConsole->DisplayMsgSettings();
-      }
-      break;
-    case kSwitchCurrent:
-      if (con) {
-        FConsole->DisplayCurrentConnection();
-      } else if (car) {
-        FConsole->DisplayDefaultCarrier();
-      } else {
-        FConsole->DisplayCurrentMsgSettings();
-      }
-      break;
-    case kSwitchSet:
-      if (con) {
-        SetConnection();
-      } else if (car) {
-        SetDefaultCarrier();
-      } else {
-        SetMsgSettings();
-      }
-      break;
-    case kSwitchHelp:
-      FConsole->DisplayHelp(con   ? "chelp_connection.txt"
-                            : car ? "chelp_carrier.txt"
-                                  : "chelp_message.txt");
-      break;
-    default:
-      FConsole->DisplayCmdError(cmd);
-      break;
+  // What each switch does for the three commands that take one.
+  struct SwitchCommand {
+    std::string_view Word;
+    void (TZVConsole::*ShowAll)();
+    void (TZVConsole::*ShowCurrent)();
+    void (TZVSystemConsole::*Set)();
+    std::string_view HelpFile;
+  };
+  static constexpr std::array<SwitchCommand, 3> kCommands{{
+      {"con", &TZVConsole::DisplayConnections, &TZVConsole::DisplayCurrentConnection,
+       &TZVSystemConsole::SetConnection, "chelp_connection.txt"},
+      {"car", &TZVConsole::DisplayCarriers, &TZVConsole::DisplayDefaultCarrier,
+       &TZVSystemConsole::SetDefaultCarrier, "chelp_carrier.txt"},
+      {"msg", &TZVConsole::DisplayMsgSettings, &TZVConsole::DisplayCurrentMsgSettings,
+       &TZVSystemConsole::SetMsgSettings, "chelp_message.txt"},
+  }};
+  for (const SwitchCommand& c : kCommands) {
+    if (c.Word != cmd) continue;
+    switch (sw) {
+      case kSwitchAll:
+        (*FConsole.*c.ShowAll)();
+        return;
+      case kSwitchCurrent:
+        (*FConsole.*c.ShowCurrent)();
+        return;
+      case kSwitchSet:
+        (this->*c.Set)();
+        return;
+      case kSwitchHelp:
+        FConsole->DisplayHelp(c.HelpFile);
+        return;
+      default:
+        FConsole->DisplayCmdError(cmd);
+        return;
+    }
   }
 }
 

@@ -51,7 +51,8 @@ void TZVSystemConsole::SendMsg(const std::string& address, const std::string& te
     const std::string debug =
         StrFormat("%d,%s,%s,%s,%s,%s,%s", n, address.c_str(), text.c_str(), carrier.c_str(),
                   priority.c_str(), subject.c_str(), age.c_str());
-    FLog->LogItem("Sending Message", StrFormat("Sending message to \"%s\"", address.c_str()), debug);
+    FLog->LogItem("Sending Message", StrFormat("Sending message to \"%s\"", address.c_str()),
+                  debug);
     // The seven fields, unquoted: number, carrier, address, priority, age, subject, account.
     const std::string request =
         std::to_string(n) + "," + ValueOrDefault(carrier, std::to_string(FDefaultCarrier)) + "," +

@@ -27,15 +27,16 @@ void TZVSystemConsole::Load() {
 
 void TZVSystemConsole::LoadSettings() {
   FMsgId = TDataAccess::ReadFromIni(kSection, "LastMsgNo", 0);
-  FCommandMode = TDataAccess::ReadFromIni(kSection, "CmdMode", 1) == 0 ? TCmdMode::cmMsg
-                                                                         : TCmdMode::cmSet;
+  FCommandMode =
+      TDataAccess::ReadFromIni(kSection, "CmdMode", 1) == 0 ? TCmdMode::cmMsg : TCmdMode::cmSet;
   FServerAddress = TDataAccess::ReadFromIni(kSection, "ServerIP", "127.0.0.1");
   FServerPort = TDataAccess::ReadFromIni(kSection, "ServerPort", 6022);
   FDefaultCarrier = TDataAccess::ReadFromIni(kSection, "CarrierId", 3);
   FConnectionType = TDataAccess::ReadFromIni(kSection, "ConnectionId", kConnectionLocal);
   FDefaultPriority = TDataAccess::ReadFromIni(kSection, "MsgPriority", kPriorityNormal);
   FDefaultAge = TDataAccess::ReadFromIni(kSection, "MsgAge", 120);
-  FDefaultSubject = UnescapeText(TDataAccess::ReadFromIni(kSection, "MsgSubject", "Zorvane Message"));
+  FDefaultSubject =
+      UnescapeText(TDataAccess::ReadFromIni(kSection, "MsgSubject", "Zorvane Message"));
   FCmdPrompt = TDataAccess::ReadFromIni(kSection, "CmdPrompt", "Zorvane Send >");
 }
 
@@ -155,7 +156,8 @@ void TZVSystemConsole::SetMsgAge() {
 
 void TZVSystemConsole::SetMsgSubject() {
   FConsole->ClearScreen();
-  const std::string entry = FConsole->GetNewValue("Press <Enter>", "email subject", FDefaultSubject);
+  const std::string entry =
+      FConsole->GetNewValue("Press <Enter>", "email subject", FDefaultSubject);
   if (entry.empty()) {
     FConsole->ClearScreen();
     return;
@@ -164,9 +166,9 @@ void TZVSystemConsole::SetMsgSubject() {
 }
 
 void TZVSystemConsole::SetMsgSettings() {
-  const int32_t n = FConsole->NewId("Set Default Message settings",
-                                    GetCurrentValueStr(TZVDisplayType::dtpMsg),
-                                    TZVDisplayType::dtpMsg, MakeBounds(0, kPriorityMax));
+  const int32_t n =
+      FConsole->NewId("Set Default Message settings", GetCurrentValueStr(TZVDisplayType::dtpMsg),
+                      TZVDisplayType::dtpMsg, MakeBounds(0, kPriorityMax));
   if (n > 0) SetIntSetting("MsgPriority", FDefaultPriority, n);
   SetMsgSubject();
   SetMsgAge();
@@ -179,10 +181,9 @@ void TZVSystemConsole::SetConnection() {
                      "Please, disconnect from the server and try again.");
     return;
   }
-  const int32_t n = FConsole->NewId("Set Connection",
-                                    GetCurrentValueStr(TZVDisplayType::dtpConnection),
-                                    TZVDisplayType::dtpConnection,
-                                    MakeBounds(kConnectionLocal, kConnectionRemote));
+  const int32_t n = FConsole->NewId(
+      "Set Connection", GetCurrentValueStr(TZVDisplayType::dtpConnection),
+      TZVDisplayType::dtpConnection, MakeBounds(kConnectionLocal, kConnectionRemote));
   if (n <= 0) {
     FConsole->ClearScreen();
     return;
@@ -199,9 +200,9 @@ void TZVSystemConsole::SetConnection() {
 
 void TZVSystemConsole::SetDefaultCarrier() {
   // For carriers the choice is checked against the collection, not the bounds.
-  const int32_t n = FConsole->NewId("Set Default Carrier",
-                                    GetCurrentValueStr(TZVDisplayType::dtpCarrier),
-                                    TZVDisplayType::dtpCarrier, MakeBounds(1, 23));
+  const int32_t n =
+      FConsole->NewId("Set Default Carrier", GetCurrentValueStr(TZVDisplayType::dtpCarrier),
+                      TZVDisplayType::dtpCarrier, MakeBounds(1, 23));
   if (n <= 0) {
     FConsole->ClearScreen();
     return;

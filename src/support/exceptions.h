@@ -14,11 +14,11 @@ class Exception : public std::runtime_error {
   virtual const char* ClassName() const { return "Exception"; }
 };
 
-#define ZV_DECLARE_EXCEPTION(Name, Base)                       \
-  class Name : public Base {                                   \
-   public:                                                     \
-    using Base::Base;                                          \
-    const char* ClassName() const override { return #Name; }   \
+#define ZV_DECLARE_EXCEPTION(Name, Base)                     \
+  class Name : public Base {                                 \
+   public:                                                   \
+    using Base::Base;                                        \
+    const char* ClassName() const override { return #Name; } \
   }
 
 // General errors.

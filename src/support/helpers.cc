@@ -127,8 +127,7 @@ void AppendItem(std::string& list, std::string_view item, std::string_view separ
   list += item;
 }
 
-std::string ListWithItem(std::string_view list, std::string_view item,
-                         std::string_view separator) {
+std::string ListWithItem(std::string_view list, std::string_view item, std::string_view separator) {
   std::string out(list);
   AppendItem(out, item, separator);
   return out;
@@ -225,8 +224,8 @@ TDateTime HexToDateTime(std::string_view text) {
     if (text.size() < 12) {
       throw EConversionError("'" + std::string(text) + "' is shorter than 12 characters");
     }
-    TDateTime value{group(0, 3), group(3, 1), group(4, 2), group(6, 2), group(8, 2),
-                    group(10, 2), 0};
+    TDateTime value{
+        group(0, 3), group(3, 1), group(4, 2), group(6, 2), group(8, 2), group(10, 2), 0};
     if (!value.IsValid()) throw EConversionError("Invalid date or time value");
     return value;
   } catch (const Exception& e) {

@@ -88,7 +88,8 @@ class ConsoleFixture : public ::testing::Test {
   std::string Ini() const { return ReadFile(FFolder / "Settings" / "zvcc.ini"); }
   // The log files are UTF-16 little-endian.
   std::string Log(int number = 1) const {
-    const std::string bytes = ReadFile(FFolder / "Logs" / ("zvccLog" + std::to_string(number) + ".txt"));
+    const std::string bytes =
+        ReadFile(FFolder / "Logs" / ("zvccLog" + std::to_string(number) + ".txt"));
     std::u16string units;
     for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
       units += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |

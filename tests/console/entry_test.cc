@@ -20,18 +20,19 @@ class EntryTest : public ConsoleFixture {
 
 TEST_F(EntryTest, MainScreenWithDefaults) {
   EXPECT_EQ(RunWith({"q"}), 0);
-  const std::string expected = "\f" + std::string(22, ' ') + "Zorvane Console Client\n" +
-                               std::string(24, ' ') + "(Enter 'q' to exit)\n" +
-                               "Status\n"
-                               "--------\n"
-                               "Connection: Local (COM)\n"
-                               "Connected to the server: No\n"
-                               "Default Carrier: Unknown (3)\n"
-                               "Message Settings\n"
-                               "Priority: Normal(4); Age Limit: 120; Email Subject: Zorvane Message\n"
-                               "\n"
-                               "\n"
-                               "Zorvane Send >q\n";
+  const std::string expected =
+      "\f" + std::string(22, ' ') + "Zorvane Console Client\n" + std::string(24, ' ') +
+      "(Enter 'q' to exit)\n" +
+      "Status\n"
+      "--------\n"
+      "Connection: Local (COM)\n"
+      "Connected to the server: No\n"
+      "Default Carrier: Unknown (3)\n"
+      "Message Settings\n"
+      "Priority: Normal(4); Age Limit: 120; Email Subject: Zorvane Message\n"
+      "\n"
+      "\n"
+      "Zorvane Send >q\n";
   EXPECT_EQ(FScript.Output, expected);
 }
 
@@ -54,10 +55,9 @@ TEST_F(EntryTest, EndOfInputLeavesThroughTheExitPath) {
 TEST_F(EntryTest, EscapedErrorIsReportedInOneLineAndFails) {
   std::filesystem::remove(FFolder / "Help" / "chelp_main.txt");
   EXPECT_EQ(RunWith({"help", "stat"}), 1);
-  EXPECT_THAT(FScript.Output,
-              HasSubstr("Zorvane Send >help\nEFileOpenError: Cannot open file \"" +
-                        (FFolder / "Help" / "chelp_main.txt").string() +
-                        "\". No such file or directory\n"));
+  EXPECT_THAT(FScript.Output, HasSubstr("Zorvane Send >help\nEFileOpenError: Cannot open file \"" +
+                                        (FFolder / "Help" / "chelp_main.txt").string() +
+                                        "\". No such file or directory\n"));
   EXPECT_EQ(FScript.Input.size(), 1u);  // nothing after the error ran
   EXPECT_EQ(Ini(), "");                 // and nothing was saved
 }

@@ -61,9 +61,10 @@ TEST_F(CommandsTest, Routing) {
       {"msg /a", "Available Message Priorities:\n"},
       {"msg /c", "Current Message Settings:\n"},
       {"msg /?", "Zorvane Console Client - Message help\n"},
-      {"con", "Improper usage of the \"con\" command\n"
-              "con [/a][-a][/c][-c][/s][-s][/help][-help][/?][-?]\n"
-              "For more type: con /help\n\n"},
+      {"con",
+       "Improper usage of the \"con\" command\n"
+       "con [/a][-a][/c][-c][/s][-s][/help][-help][/?][-?]\n"
+       "For more type: con /help\n\n"},
       {"con /x", "Improper usage of the \"con\" command\n"},
       {"carriers", "Improper usage of the \"car\" command\n"},
       {"msg", "For more type: msg /help\n"},
@@ -112,12 +113,16 @@ TEST_F(CommandsTest, HelpFileEncodings) {
   EXPECT_EQ(Run("car /h"), "\fcafé\nline two\nthree\n\n");
   {
     std::ofstream out(help, std::ios::binary);
-    out.write("\xFF\xFE" "A\0\xE9\0\n\0", 8);  // UTF-16 little-endian with its mark
+    out.write(
+        "\xFF\xFE"
+        "A\0\xE9\0\n\0",
+        8);  // UTF-16 little-endian with its mark
   }
   EXPECT_EQ(Run("car /h"), "\fAé\n\n");
   {
     std::ofstream out(help, std::ios::binary);
-    out << "\xEF\xBB\xBF" "€uro";
+    out << "\xEF\xBB\xBF"
+           "€uro";
   }
   EXPECT_EQ(Run("car /h"), "\f€uro\n\n");
 }

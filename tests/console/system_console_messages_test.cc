@@ -59,16 +59,36 @@ TEST_F(MessagesTest, FieldsAndDefaults) {
     const char* item;
   };
   const Case cases[] = {
-      {"555,Hello", "Hello\x03" "7,3,555,4,120,Zorvane Message,TerminalAgent"},
-      {"555;Hello;9", "Hello\x03" "8,9,555,4,120,Zorvane Message,TerminalAgent"},
-      {"555,Hello,,2", "Hello\x03" "9,3,555,2,120,Zorvane Message,TerminalAgent"},
-      {"555 , Hello there ,9", "Hello there \x03" "10,9,555,4,120,Zorvane Message,TerminalAgent"},
-      {"555,\"Hello, world\"", "Hello, world\x03" "11,3,555,4,120,Zorvane Message,TerminalAgent"},
-      {"555,", "\x03" "12,3,555,4,120,Zorvane Message,TerminalAgent"},
-      {",Hello", "Hello\x03" "13,3,,4,120,Zorvane Message,TerminalAgent"},
-      {"1,Hi,3,4,a,b", "Hi\x03" "14,3,1,4,b,a,TerminalAgent"},
-      {"help, me", "me\x03" "15,3,help,4,120,Zorvane Message,TerminalAgent"},
-      {" 7 ; x ; 2 ; 1 ; Sub ; 30 ", "x \x03" "16,2,7,1,30,Sub,TerminalAgent"},
+      {"555,Hello",
+       "Hello\x03"
+       "7,3,555,4,120,Zorvane Message,TerminalAgent"},
+      {"555;Hello;9",
+       "Hello\x03"
+       "8,9,555,4,120,Zorvane Message,TerminalAgent"},
+      {"555,Hello,,2",
+       "Hello\x03"
+       "9,3,555,2,120,Zorvane Message,TerminalAgent"},
+      {"555 , Hello there ,9",
+       "Hello there \x03"
+       "10,9,555,4,120,Zorvane Message,TerminalAgent"},
+      {"555,\"Hello, world\"",
+       "Hello, world\x03"
+       "11,3,555,4,120,Zorvane Message,TerminalAgent"},
+      {"555,",
+       "\x03"
+       "12,3,555,4,120,Zorvane Message,TerminalAgent"},
+      {",Hello",
+       "Hello\x03"
+       "13,3,,4,120,Zorvane Message,TerminalAgent"},
+      {"1,Hi,3,4,a,b",
+       "Hi\x03"
+       "14,3,1,4,b,a,TerminalAgent"},
+      {"help, me",
+       "me\x03"
+       "15,3,help,4,120,Zorvane Message,TerminalAgent"},
+      {" 7 ; x ; 2 ; 1 ; Sub ; 30 ",
+       "x \x03"
+       "16,2,7,1,30,Sub,TerminalAgent"},
   };
   for (const Case& c : cases) EXPECT_EQ(Sent(c.line), c.item) << c.line;
 }
@@ -119,11 +139,13 @@ TEST_F(MessagesTest, ConnectionMessagesByCode) {
       {1, 10, "\nLost connection to the server\ntext\n"},
       {2, 12, "\nConnected to the server\ntext\nP >"},
       {1, 12, "Connected to the server\ntext\n"},
-      {1, 4, "\nCannot find Zorvane Server\n- Check the server IP address and port number\n"
-             "- Check whether the server is running\n- Check your network connection\n"
-             "- Reported error: text\nP >"},
-      {2, 3, "\nCannot find Zorvane Server\n- Check whether the server is installed and "
-             "registered on the machine\n- Reported error: text\nP >"},
+      {1, 4,
+       "\nCannot find Zorvane Server\n- Check the server IP address and port number\n"
+       "- Check whether the server is running\n- Check your network connection\n"
+       "- Reported error: text\nP >"},
+      {2, 3,
+       "\nCannot find Zorvane Server\n- Check whether the server is installed and "
+       "registered on the machine\n- Reported error: text\nP >"},
       {1, 6, "text\n"},
       {2, 7, "\ntext\nP >"},
       {1, 9, "\ntext\nP >"},

@@ -45,7 +45,8 @@ TEST_F(SettingsTest, CommandPrompt) {
       {{"Pager"}, "Pager >", ""},
       {{"A>B"}, "A>", ""},
       {{"123456789012345"}, "123456789012345 >", ""},
-      {{"1234567890123456", ""}, "Zorvane Send >",
+      {{"1234567890123456", ""},
+       "Zorvane Send >",
        "Command prompt is to long(16 chars) - max length 15 characters\n"},
       {{"ÄÖÜäöüßÄÖÜäöüßx"}, "ÄÖÜäöüßÄÖÜäöüßx >", ""},
       {{""}, "Zorvane Send >", ""},
@@ -163,10 +164,9 @@ TEST_F(SettingsTest, SaveWritesEveryKeyButTheMessageNumber) {
   Console().Save();
   const std::string ini = Ini();
   EXPECT_EQ(ini.rfind("\xEF\xBB\xBF[ConsoleSys]\r\n", 0), 0u);
-  for (const char* line :
-       {"CmdMode=1", "ServerIP=127.0.0.1", "ServerPort=6022", "CarrierId=3", "ConnectionId=1",
-        "MsgPriority=4", "MsgAge=120", "MsgSubject=\"Zorvane Message\"",
-        "CmdPrompt=Zorvane Send >"}) {
+  for (const char* line : {"CmdMode=1", "ServerIP=127.0.0.1", "ServerPort=6022", "CarrierId=3",
+                           "ConnectionId=1", "MsgPriority=4", "MsgAge=120",
+                           "MsgSubject=\"Zorvane Message\"", "CmdPrompt=Zorvane Send >"}) {
     EXPECT_THAT(ini, HasSubstr(std::string(line) + "\r\n"));
   }
   EXPECT_THAT(ini, Not(HasSubstr("LastMsgNo")));

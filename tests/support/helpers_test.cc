@@ -111,8 +111,8 @@ TEST(HelpersTest, Predicates) {
   EXPECT_FALSE(IsZeroText("0001"));
   EXPECT_TRUE(IsDottedQuadAddress("192.168.0.1"));
   EXPECT_TRUE(IsDottedQuadAddress("10.0.0.1"));
-  for (const char* bad : {"256.1.1.1", "1.2.3", "1.2.3.4.", "", "300.1.1.1", "10.0.0", "a.b.c.d",
-                          "1.2.3.-1"}) {
+  for (const char* bad :
+       {"256.1.1.1", "1.2.3", "1.2.3.4.", "", "300.1.1.1", "10.0.0", "a.b.c.d", "1.2.3.-1"}) {
     EXPECT_FALSE(IsDottedQuadAddress(bad)) << bad;
   }
   EXPECT_EQ(Capitalize("hELLO wORLD"), "Hello world");
@@ -154,7 +154,9 @@ TEST(HelpersTest, SocketErrorTexts) {
 }
 
 TEST(HelpersTest, DebugText) {
-  EXPECT_EQ(DebugText("\x02LOGIN\x1D" "abc\x03"), "02 \"LOGIN\" 1D \"abc\" 03 ");
+  EXPECT_EQ(DebugText("\x02LOGIN\x1D"
+                      "abc\x03"),
+            "02 \"LOGIN\" 1D \"abc\" 03 ");
   EXPECT_EQ(DebugText(""), "");
   EXPECT_EQ(DebugText("\x0E  say \"x\""), "\"say \"\"x\"\"\"");
   EXPECT_EQ(DebugText("a\r\n"), "\"a\" 0D 0A ");

@@ -12,7 +12,9 @@ TEST(TextTest, Utf16RoundTripAndLength) {
   const std::string text = "Ä€😀x";
   EXPECT_EQ(Utf16Length(text), 5u);  // the emoji takes a surrogate pair
   EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16(text)), text);
-  EXPECT_EQ(Utf8ToUtf16("\xFF" "a"), std::u16string(u"\uFFFDa"));
+  EXPECT_EQ(Utf8ToUtf16("\xFF"
+                        "a"),
+            std::u16string(u"\uFFFDa"));
   EXPECT_EQ(Utf8ToUtf16("\xE2\x82"), std::u16string(u"\uFFFD\uFFFD"));  // truncated sequence
   EXPECT_EQ(Utf16ToUtf8(std::u16string(1, char16_t{0xD800})), "\xEF\xBF\xBD");
 }
@@ -44,13 +46,26 @@ TEST(IntTextTest, TheIntegerRule) {
     std::optional<int32_t> value;
   };
   const Case cases[] = {
-      {"12", 12},           {"  -5", -5},         {"+7", 7},
-      {"0x1F", 31},         {"$1F", 31},          {"X1f", 31},
-      {"0X1F", 31},         {"$FFFFFFFF", -1},    {"$000000001", 1},
-      {"$100000000", {}},   {"1F", {}},           {"12 ", {}},
-      {"", {}},             {"-", {}},            {"$", {}},
-      {"2147483647", 2147483647}, {"-2147483648", INT32_MIN}, {"2147483648", {}},
-      {"1.5", {}},          {"99999999999999999999", {}},
+      {"12", 12},
+      {"  -5", -5},
+      {"+7", 7},
+      {"0x1F", 31},
+      {"$1F", 31},
+      {"X1f", 31},
+      {"0X1F", 31},
+      {"$FFFFFFFF", -1},
+      {"$000000001", 1},
+      {"$100000000", {}},
+      {"1F", {}},
+      {"12 ", {}},
+      {"", {}},
+      {"-", {}},
+      {"$", {}},
+      {"2147483647", 2147483647},
+      {"-2147483648", INT32_MIN},
+      {"2147483648", {}},
+      {"1.5", {}},
+      {"99999999999999999999", {}},
   };
   for (const Case& c : cases) EXPECT_EQ(TryStrToInt(c.text), c.value) << c.text;
   EXPECT_EQ(StrToIntDef("abc", 6022), 6022);
