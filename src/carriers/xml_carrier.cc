@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "carriers/carriers_console.h"
+#include "platform/file_replace.h"
 #include "support/date_time.h"
 #include "support/exceptions.h"
 #include "support/int_text.h"
@@ -50,24 +51,11 @@ void WriteFileBytes(const std::string& path, const std::string& content) {
   if (std::fclose(file.release()) != 0) throw FileCreateError(path, errno);
 }
 
-// Writes a temporary file beside `path` and renames it over `path`, so that a
-// failure leaves any earlier file untouched.
+// Replaces `path` whole, so that a failure leaves any earlier file untouched;
+// throws EFileCreateError.
 void ReplaceFile(const std::string& path, const std::string& content) {
-  const std::string temp = path + ".tmp";
-  try {
-    WriteFileBytes(temp, content);
-  } catch (const EFileCreateError&) {
-    std::error_code ignored;
-    if (!std::filesystem::is_directory(temp, ignored)) std::filesystem::remove(temp, ignored);
-    throw;
-  }
-  std::error_code ec;
-  std::filesystem::rename(temp, path, ec);
-  if (ec) {
-    std::error_code ignored;
-    std::filesystem::remove(temp, ignored);
-    throw FileCreateError(path, ec.value());
-  }
+  if (const int error = platform::ReplaceFileContents(path, content))
+    throw FileCreateError(path, error);
 }
 
 // Where a parse error lies: its line (from 1), its position in the line (from

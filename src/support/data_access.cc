@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 
+#include "platform/file_replace.h"
 #include "support/exceptions.h"
 #include "support/int_text.h"
 #include "support/text.h"
@@ -51,36 +52,13 @@ void StoreValue(std::string_view section, std::string_view key, std::string_view
   store.Ini.SetValue(section, key, value);
 }
 
-struct TFileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
-// Writes BOM + content to a temporary file beside `path` and renames it over
-// `path`. Every failure is reported against `path`, the file the user knows.
+// Writes BOM + content in one replacement of the whole file. Every failure is
+// reported against `path`, the file the user knows.
 void WriteIniFile(const std::string& path, std::string_view content) {
-  const std::string temporary = path + ".tmp";
-  errno = 0;
-  std::unique_ptr<std::FILE, TFileCloser> file(std::fopen(temporary.c_str(), "wb"));
-  if (!file) throw FileCreateError(path, errno != 0 ? errno : EIO);
-  bool written = std::fwrite(kUtf8Bom.data(), 1, kUtf8Bom.size(), file.get()) == kUtf8Bom.size() &&
-                 std::fwrite(content.data(), 1, content.size(), file.get()) == content.size() &&
-                 std::fflush(file.get()) == 0;
-  int writeError = errno;
-  if (std::fclose(file.release()) != 0 && written) {
-    written = false;
-    writeError = errno;
-  }
-  std::error_code ec;
-  if (!written) {
-    std::filesystem::remove(temporary, ec);
-    throw FileCreateError(path, writeError != 0 ? writeError : EIO);
-  }
-  std::filesystem::rename(temporary, path, ec);
-  if (ec) {
-    const int renameError = ec.value();
-    std::filesystem::remove(temporary, ec);
-    throw FileCreateError(path, renameError);
-  }
+  std::string bytes(kUtf8Bom);
+  bytes.append(content);
+  if (const int error = platform::ReplaceFileContents(path, bytes))
+    throw FileCreateError(path, error);
 }
 
 // Reads one to `maxDigits` decimal digits at `pos`.

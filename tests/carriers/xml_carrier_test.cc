@@ -151,7 +151,7 @@ TEST_F(XmlCarrierTest, FailedSaveKeepsTheOldFile) {
   fs::create_directory(SetupPath() + ".tmp");
   list.FromTcpStr("2,New,1,T,1,p,80,", ',', 18);
   const std::string error = Save(list);
-  EXPECT_EQ(error.rfind("EFileCreateError - Cannot create file \"" + SetupPath() + ".tmp\"", 0), 0u)
+  EXPECT_EQ(error.rfind("EFileCreateError - Cannot create file \"" + SetupPath() + "\"", 0), 0u)
       << error;
   EXPECT_EQ(ReadFile(SetupPath()), before);
   EXPECT_TRUE(fs::is_directory(SetupPath() + ".tmp"));
