@@ -13,7 +13,6 @@ class CommandsTest : public ConsoleFixture {};
 
 constexpr const char* kStatusTitle = "Status\n--------\n";
 constexpr const char* kHelpMain = "Zorvane Console Client - Help\n";
-constexpr const char* kUnknown = "Unknow command \"";
 
 TEST_F(CommandsTest, LineModes) {
   TZVSystemConsole& c = Console();
