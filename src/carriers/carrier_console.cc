@@ -7,27 +7,13 @@
 #include "protocol/protocol.h"
 #include "support/exceptions.h"
 #include "support/int_text.h"
+#include "support/text.h"
 
 namespace zv {
 namespace {
 
 constexpr const char* kIdNotPositive =
     "Error creating a carrier object.\r\nObject id must be greater than \"0\"";
-
-// Lines of `text` split at CR LF, CR or LF; a break at the very end adds no
-// empty last line.
-TStringList SplitLines(std::string_view text) {
-  TStringList lines;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\r' && text[i] != '\n') continue;
-    lines.emplace_back(text.substr(start, i - start));
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    start = i + 1;
-  }
-  if (start < text.size()) lines.emplace_back(text.substr(start));
-  return lines;
-}
 
 void CheckId(int32_t id) {
   if (id <= 0) throw EZVIncompleteObject(kIdNotPositive);

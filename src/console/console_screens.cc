@@ -39,34 +39,8 @@ std::string DecodeHelpText(const std::string& bytes) {
   auto starts = [&](std::string_view mark) { return bytes.compare(0, mark.size(), mark) == 0; };
   if (starts("\xEF\xBB\xBF")) return bytes.substr(3);
   const bool little = starts("\xFF\xFE");
-  if (little || starts("\xFE\xFF")) {
-    std::u16string units;
-    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
-      const auto lo = static_cast<unsigned char>(bytes[little ? i : i + 1]);
-      const auto hi = static_cast<unsigned char>(bytes[little ? i + 1 : i]);
-      units += static_cast<char16_t>(lo | (hi << 8));
-    }
-    return Utf16ToUtf8(units);
-  }
+  if (little || starts("\xFE\xFF")) return Utf16BytesToUtf8(bytes.substr(2), !little);
   return Windows1252ToUtf8(bytes);
-}
-
-// Lines end at CR LF, LF or CR; a final line end adds no empty line.
-TStringList SplitLines(const std::string& text) {
-  TStringList lines;
-  std::string line;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '\r' || c == '\n') {
-      lines.push_back(std::move(line));
-      line.clear();
-      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    } else {
-      line += c;
-    }
-  }
-  if (!line.empty()) lines.push_back(std::move(line));
-  return lines;
 }
 
 std::string ReadWholeFile(const std::string& path) {

@@ -39,45 +39,6 @@ std::FILE* CreateAfresh(const std::string& path) {
   return file;
 }
 
-std::string ToUtf16Le(std::string_view text) {
-  const std::u16string units = Utf8ToUtf16(text);
-  std::string bytes;
-  bytes.reserve(units.size() * 2);
-  for (const char16_t unit : units) {
-    bytes.push_back(static_cast<char>(unit & 0xFFu));
-    bytes.push_back(static_cast<char>(unit >> 8));
-  }
-  return bytes;
-}
-
-std::string FromUtf16Le(std::string_view bytes) {
-  std::u16string units;
-  units.reserve(bytes.size() / 2);
-  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    const auto low = static_cast<unsigned char>(bytes[i]);
-    const auto high = static_cast<unsigned char>(bytes[i + 1]);
-    units.push_back(static_cast<char16_t>(low | (high << 8)));
-  }
-  return Utf16ToUtf8(units);
-}
-
-// CR LF, LF and CR each end a line; a final line ending adds no empty line.
-TStringList SplitLines(std::string_view text) {
-  TStringList lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = text.find_first_of("\r\n", start);
-    if (end == std::string_view::npos) {
-      lines.emplace_back(text.substr(start));
-      break;
-    }
-    lines.emplace_back(text.substr(start, end - start));
-    start = end + 1;
-    if (text[end] == '\r' && start < text.size() && text[start] == '\n') ++start;
-  }
-  return lines;
-}
-
 }  // namespace
 
 TCustomLog::TCustomLog(std::string dbIdent, std::string fileDefault)
@@ -164,7 +125,7 @@ void TCustomLog::ShowLog(TStringList& destination) {
     std::clearerr(file);
     throw EZVFileError(StrFormat("Cannot read file \"%s\"", FFileName.c_str()));
   }
-  destination = SplitLines(FromUtf16Le(bytes));
+  destination = SplitLines(Utf16BytesToUtf8(bytes));
 }
 
 void TCustomLog::Lock() { Guard().release(); }
@@ -233,7 +194,7 @@ void TCustomLog::EnsureFileOpen() {
 }
 
 void TCustomLog::Append(std::string_view text) {
-  const std::string bytes = ToUtf16Le(text);
+  const std::string bytes = Utf8ToUtf16Bytes(text);
   std::FILE* file = FLogStream.get();
   errno = 0;
   if (std::fseek(file, 0, SEEK_END) != 0 ||

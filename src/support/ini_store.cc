@@ -16,23 +16,6 @@ namespace {
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr std::string_view kLineEnd = "\r\n";
 
-// CR LF, LF and CR each end a line; a final line ending adds no empty line.
-std::vector<std::string_view> SplitLines(std::string_view text) {
-  std::vector<std::string_view> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = text.find_first_of("\r\n", start);
-    if (end == std::string_view::npos) {
-      lines.push_back(text.substr(start));
-      break;
-    }
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-    if (text[end] == '\r' && start < text.size() && text[start] == '\n') ++start;
-  }
-  return lines;
-}
-
 // The key of an entry line, or nullopt for a line without "=".
 std::optional<std::string_view> KeyOf(std::string_view line) {
   const std::size_t eq = line.find('=');
@@ -54,7 +37,7 @@ TIniStore TIniStore::FromText(std::string_view text) {
   if (text.substr(0, kUtf8Bom.size()) == kUtf8Bom) text.remove_prefix(kUtf8Bom.size());
   const std::string decoded = Utf16ToUtf8(Utf8ToUtf16(text));
   TIniStore store;
-  for (std::string_view raw : SplitLines(decoded)) {
+  for (const std::string& raw : SplitLines(decoded)) {
     std::string line = Trim(raw);
     if (line.empty() || line.front() == ';') continue;
     if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {

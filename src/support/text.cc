@@ -125,6 +125,30 @@ std::size_t Utf16Length(std::string_view text) {
   return n;
 }
 
+std::string Utf8ToUtf16Bytes(std::string_view text, bool bigEndian) {
+  const std::u16string units = Utf8ToUtf16(text);
+  std::string bytes;
+  bytes.reserve(units.size() * 2);
+  for (const char16_t unit : units) {
+    const auto low = static_cast<char>(unit & 0xFF);
+    const auto high = static_cast<char>(unit >> 8);
+    bytes += bigEndian ? high : low;
+    bytes += bigEndian ? low : high;
+  }
+  return bytes;
+}
+
+std::string Utf16BytesToUtf8(std::string_view bytes, bool bigEndian) {
+  std::u16string units;
+  units.reserve(bytes.size() / 2);
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    const auto first = static_cast<unsigned char>(bytes[i]);
+    const auto second = static_cast<unsigned char>(bytes[i + 1]);
+    units += static_cast<char16_t>(bigEndian ? (first << 8) | second : (second << 8) | first);
+  }
+  return Utf16ToUtf8(units);
+}
+
 std::string Utf8ToWindows1252(std::string_view text) {
   std::string out;
   out.reserve(text.size());
@@ -229,6 +253,19 @@ std::string StrFormat(const char* format, ...) {
   std::string out = StrFormatV(format, args);
   va_end(args);
   return out;
+}
+
+std::vector<std::string> SplitLines(std::string_view text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r' && text[i] != '\n') continue;
+    lines.emplace_back(text.substr(start, i - start));
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    start = i + 1;
+  }
+  if (start < text.size()) lines.emplace_back(text.substr(start));
+  return lines;
 }
 
 std::string CrLfToLf(std::string_view text) {

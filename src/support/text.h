@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zv {
 
@@ -14,6 +15,11 @@ namespace zv {
 std::u16string Utf8ToUtf16(std::string_view text);
 std::string Utf16ToUtf8(std::u16string_view text);
 std::size_t Utf16Length(std::string_view text);
+
+// UTF-16 as bytes, two per code unit, without a byte-order mark (the log files
+// are little-endian). A trailing odd byte is ignored.
+std::string Utf8ToUtf16Bytes(std::string_view text, bool bigEndian = false);
+std::string Utf16BytesToUtf8(std::string_view bytes, bool bigEndian = false);
 
 // The 8-bit code page of the program is Windows-1252: help texts without a
 // byte-order mark and the byte form of login data use it. Characters the code
@@ -39,6 +45,10 @@ std::string PadRight(std::string_view text, std::size_t width);
 // printf-style formatting into a std::string.
 std::string StrFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string StrFormatV(const char* format, va_list args);
+
+// The lines of `text`: CR LF, LF and CR each end a line; a line end at the
+// very end adds no empty last line.
+std::vector<std::string> SplitLines(std::string_view text);
 
 // Every "\r\n" of `text` as "\n" (the screen and line-based files end lines with "\n").
 std::string CrLfToLf(std::string_view text);

@@ -19,6 +19,18 @@ TEST(TextTest, Utf16RoundTripAndLength) {
   EXPECT_EQ(Utf16ToUtf8(std::u16string(1, char16_t{0xD800})), "\xEF\xBF\xBD");
 }
 
+TEST(TextTest, Utf16BytesAndLines) {
+  EXPECT_EQ(Utf8ToUtf16Bytes("Aé"), std::string("A\0\xE9\0", 4));
+  EXPECT_EQ(Utf8ToUtf16Bytes("Aé", true), std::string("\0A\0\xE9", 4));
+  EXPECT_EQ(Utf16BytesToUtf8(Utf8ToUtf16Bytes("x😀y")), "x😀y");
+  EXPECT_EQ(Utf16BytesToUtf8(std::string("A\0B", 3)), "A");  // an odd last byte is ignored
+  using Lines = std::vector<std::string>;
+  EXPECT_EQ(SplitLines("a\r\nb\rc\nd"), (Lines{"a", "b", "c", "d"}));
+  EXPECT_EQ(SplitLines("a\r\n"), Lines{"a"});
+  EXPECT_EQ(SplitLines("\n\n"), (Lines{"", ""}));
+  EXPECT_EQ(SplitLines(""), Lines{});
+}
+
 TEST(TextTest, Windows1252) {
   EXPECT_EQ(Utf8ToWindows1252("Aé€"), "A\xE9\x80");
   EXPECT_EQ(Utf8ToWindows1252("Ж😀"), "??");
