@@ -1,12 +1,8 @@
 #include "support/data_access.h"
 
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <ctime>
-#include <filesystem>
-#include <memory>
 #include <mutex>
 #include <optional>
 
