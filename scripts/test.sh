@@ -2,7 +2,7 @@
 # Installs what is missing, builds zvcc and runs every test:
 #  1. unit and end-to-end tests under AddressSanitizer and UndefinedBehaviorSanitizer (g++);
 #  2. the threaded tests again under ThreadSanitizer;
-#  3. a warning-free build with clang.
+#  3. warning-free optimised builds with clang and g++.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -26,9 +26,12 @@ cmake --build build-tsan -j "$jobs" --target "${tsan_targets[@]}"
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 (cd build-tsan && ctest --output-on-failure -j "$jobs" -R "^($(IFS='|'; echo "${tsan_targets[*]}"))\$")
 
-echo "== Warning-free build with clang"
+echo "== Warning-free builds with clang and g++"
 CC=clang CXX=clang++ cmake -S . -B build-clang -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_CXX_FLAGS=-Werror >/dev/null
 cmake --build build-clang -j "$jobs"
+CC=gcc CXX=g++ cmake -S . -B build-gcc -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_CXX_FLAGS=-Werror >/dev/null
+cmake --build build-gcc -j "$jobs"
 
 echo "All tests passed."
