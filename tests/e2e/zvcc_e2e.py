@@ -111,13 +111,20 @@ class Screen:
         self.wait_for(lambda s: s.at_prompt(prompt), "prompt %r" % prompt)
 
     def type_line(self, line, prompt=None):
-        """Types a line; with `prompt`, waits for the output it causes to end
-        at that prompt (the echo of the line comes first, so a prompt that
-        stood before the line never counts)."""
+        """Types a line; with `prompt`, waits for its echo and then for the
+        cursor to stand at that prompt. Output may still follow (a screen that
+        is redrawn arrives in parts): wait for what it must show."""
         mark = len(self.raw)
-        self.child.send(line.encode() + b"\r")
+        typed = line.encode()
+        self.child.send(typed + b"\r")
         if prompt is not None:
-            self.wait_for(lambda s: len(s.raw) > mark and s.at_prompt(prompt), "prompt %r" % prompt)
+            self.wait_for(lambda s: typed in s.raw[mark:] and s.at_prompt(prompt),
+                          "prompt %r after %r" % (prompt, line))
+
+    def wait_line(self, row, text, prompt):
+        """Waits until screen row `row` reads `text` and the cursor stands at `prompt`."""
+        self.wait_for(lambda s: s.lines()[row] == text and s.at_prompt(prompt),
+                      "row %d to read %r" % (row, text))
 
     def wait_exit(self):
         """Waits for the program's end; returns its exit status."""
