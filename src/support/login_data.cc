@@ -6,6 +6,8 @@
 
 #include "support/des_cipher.h"
 #include "support/exceptions.h"
+#include "support/helpers.h"
+#include "support/helpers.h"
 #include "support/md5.h"
 #include "support/text.h"
 
@@ -47,20 +49,9 @@ std::string MaskText(std::string_view digits) {
   return digest->AsString();
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  throw Exception(std::string("'") + c + "' is not a hexadecimal digit.");
-}
-
-// `count` hexadecimal digits from `text` at `offset`.
+// `count` hexadecimal digits from `text` at `offset` (throws when they are not).
 unsigned ReadHex(std::string_view text, std::size_t offset, std::size_t count) {
-  unsigned value = 0;
-  for (std::size_t i = 0; i < count; ++i) {
-    value = value << 4 | static_cast<unsigned>(HexValue(text[offset + i]));
-  }
-  return value;
+  return static_cast<unsigned>(HexToInt(text.substr(offset, count)));
 }
 
 void AppendHex(std::string& text, unsigned value, int digits) {
