@@ -7,7 +7,6 @@
 #include "support/des_cipher.h"
 #include "support/exceptions.h"
 #include "support/helpers.h"
-#include "support/helpers.h"
 #include "support/md5.h"
 #include "support/text.h"
 
