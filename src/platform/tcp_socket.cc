@@ -78,7 +78,8 @@ void TcpSocket::Broken(const SocketError& error) {
 void TcpSocket::Connect(const std::string& host, uint16_t port, std::chrono::milliseconds timeout) {
   const Deadline deadline = DeadlineAfter(timeout);
   if (Aborted()) throw SocketError(ECANCELED);
-  if (FFd) throw SocketError(EISCONN);
+  if (IsConnected()) throw SocketError(EISCONN);
+  FFd.Reset();  // a connection already known to be broken
 
   sockaddr_in address{};
   address.sin_family = AF_INET;

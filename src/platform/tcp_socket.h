@@ -36,9 +36,10 @@ class TcpSocket {
 
   // Connects to the dotted IPv4 address `host`, waiting at most `timeout`.
   // Throws SocketError: ETIMEDOUT on time-out, ECANCELED when aborted (before
-  // or during the attempt), EISCONN when already open, EINVAL for a host that
-  // is not a dotted address, otherwise the error of the attempt (ECONNREFUSED,
-  // ENETUNREACH, ...). A failed attempt leaves the socket closed.
+  // or during the attempt), EISCONN while IsConnected (a connection known to be
+  // broken is dropped instead), EINVAL for a host that is not a dotted address,
+  // otherwise the error of the attempt (ECONNREFUSED, ENETUNREACH, ...). A
+  // failed attempt leaves the socket closed.
   void Connect(const std::string& host, uint16_t port, std::chrono::milliseconds timeout);
 
   // Open and not known to be broken. A peer's close is known once a read or

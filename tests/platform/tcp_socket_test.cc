@@ -137,6 +137,7 @@ TEST(TcpSocketTest, ThePeersCloseIsSeenByTheNextRead) {
     bool notifyPeer;
     int error;
   } cases[] = {{true, ECONNABORTED}, {false, ECONNRESET}};
+  TcpListener listener("127.0.0.1", 0);
   for (const auto& c : cases) {
     auto sockets = TcpListener::ConnectedPairForTesting();
     TcpSocket& client = sockets.first;
@@ -165,6 +166,8 @@ TEST(TcpSocketTest, ThePeersCloseIsSeenByTheNextRead) {
       EXPECT_EQ(text, "Connection closed by the server");
     }
     EXPECT_FALSE(client.IsConnected());
+    // The broken connection does not keep the socket from connecting again.
+    EXPECT_EQ(ErrnoOf([&] { client.Connect("127.0.0.1", listener.Port(), 10s); }), 0);
   }
 }
 
