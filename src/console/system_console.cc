@@ -1,6 +1,7 @@
 #include "console/system_console.h"
 
 #include "carriers/carriers_console.h"
+#include "link/msg_buffer.h"
 #include "link/server_client.h"
 #include "platform/host_address.h"
 #include "protocol/protocol.h"
@@ -18,7 +19,6 @@ TZVSystemConsole::TZVSystemConsole(std::unique_ptr<platform::Terminal> terminal)
   FUserId = "TerminalAgent";
   FProtocolMax = 18;
   FTcpProtocol = std::make_unique<TZVProtocol>();
-  // The socket layer needs no start-up here, so there is no resolver object.
   FHostAddress = platform::LocalHostAddress();
   FCommandMode = TCmdMode::cmSet;
   FDebugMode = true;
@@ -26,9 +26,15 @@ TZVSystemConsole::TZVSystemConsole(std::unique_ptr<platform::Terminal> terminal)
   FLog = std::make_unique<TSysLog>(FDebugMode);
 }
 
-// The server client is not freed here: Stop releases it before the console is
-// destroyed. Members go in the reverse order of their creation.
-TZVSystemConsole::~TZVSystemConsole() = default;
+// The link goes first, whatever path led here: its threads use the log, the
+// protocol object and the carriers.
+TZVSystemConsole::~TZVSystemConsole() {
+  try {
+    Stop();
+  } catch (...) {
+    // Without the operator's stop no logout notice is sent, so nothing to tell.
+  }
+}
 
 bool TZVSystemConsole::IsConnected() const { return FClientServer && FClientServer->IsActive(); }
 
@@ -40,16 +46,6 @@ void TZVSystemConsole::SetUserDisconnects(bool value) {
   if (FClientServer) FClientServer->SetUserDisconnects(value);
 }
 
-void TZVSystemConsole::SetClientServer(std::unique_ptr<TZVServerClient> client) {
-  FClientServer = std::move(client);
-}
-
-void TZVSystemConsole::Stop() {
-  // Taken out first: the client's destructor may run handlers that look at it.
-  std::unique_ptr<TZVServerClient> client = std::move(FClientServer);
-  client.reset();
-  FStatus = TZVState::ipsStopped;
-}
 
 std::string TZVSystemConsole::EncodeLoginData(const std::string& encodedStr, int encoding) {
   return zv::EncodeLoginData(encodedStr, encoding);
@@ -113,7 +109,9 @@ void TZVSystemConsole::ConnectInfoEvent(int32_t resultCode, const std::string& r
     default:
       return;  // 0, 2, 5, 8, 13 and unknown codes print nothing
   }
-  FConsole->WriteLn(text);
+  if (resultCode == kConnClientReady) FLinkReady = true;
+  // Most of these texts come from the server: never let it drive the terminal.
+  FConsole->WriteLn(VisibleText(text));
   if (after == After::kPrompt || (after == After::kPromptOnTcp && tcp)) WritePrompt();
 }
 
@@ -122,9 +120,11 @@ void TZVSystemConsole::MsgResultEvent(const TZVRemoteMsg& rMsg) {
       StrFormat("%d,%s,%s,%s", rMsg.TransactionId(), rMsg.MsgAddress().c_str(),
                 rMsg.AddressTypeStr().c_str(), rMsg.Msg().c_str());
   FLog->LogItem("Send Message Result", rMsg.ResultMsg(), debug);
+  if (FPendingResults > 0) --FPendingResults;
   FConsole->GotoXY(0, static_cast<uint16_t>(FConsole->CursorPos().Y + 1));
-  FConsole->WriteLn(StrFormat("Message Result: %s%s%d, %s, %s", rMsg.ResultMsg().c_str(), "\r\n",
-                              rMsg.TransactionId(), rMsg.MsgAddress().c_str(), rMsg.Msg().c_str()));
+  FConsole->WriteLn(VisibleText(StrFormat("Message Result: %s%s%d, %s, %s",
+                                          rMsg.ResultMsg().c_str(), "\r\n", rMsg.TransactionId(),
+                                          rMsg.MsgAddress().c_str(), rMsg.Msg().c_str())));
   WritePrompt();
 }
 

@@ -17,20 +17,23 @@
 
 #include "console/console.h"
 #include "console/console_types.h"
+#include "link/link_context.h"
 #include "platform/terminal.h"
+#include "protocol/msg_global.h"
 
 namespace zv {
 
 class TSysLog;
 class TZVCarriersConsole;
+class TZVMsgBuffer;
 class TZVProtocol;
 class TZVRemoteMsg;
 class TZVServerClient;
 
-class TZVSystemConsole {
+class TZVSystemConsole final : public TZVLinkContext {
  public:
   explicit TZVSystemConsole(std::unique_ptr<platform::Terminal> terminal);
-  ~TZVSystemConsole();
+  ~TZVSystemConsole() override;  // stops the link first
   TZVSystemConsole(const TZVSystemConsole&) = delete;
   TZVSystemConsole& operator=(const TZVSystemConsole&) = delete;
 
@@ -38,12 +41,26 @@ class TZVSystemConsole {
   void Load();
   void Save();
 
-  // Ends the server link: frees the server client, if any.
-  void Stop();
-  // Installs the server client (the start command's work; tests install a fake).
+  // Creates the server client of the configured type, attaches the handlers
+  // and starts it; the outcome arrives later as events.
+  void Start();
+  // Ends the server link: frees the server client, if any. A failure to send
+  // the operator's logout notice is raised after the client is gone.
+  void Stop() override;
+  // Installs the server client (tests install a fake) and attaches the handlers.
   void SetClientServer(std::unique_ptr<TZVServerClient> client);
+  TZVServerClient* ClientServer() { return FClientServer.get(); }
+  void LoadConsoleCarriers(TZVCarriersConsole& objLst);
   // The next message number, stored at once. Any thread.
-  int32_t NextMsgId();
+  int32_t NextMsgId() override;
+
+  // What a script needs to know of the link (plain mode): a start has not yet
+  // reached readiness, or failed, or stopped; how many messages handed to the
+  // link still wait for their result; whether any message line of the run was
+  // not sent or lost its result.
+  bool LinkStarting() const;
+  int32_t PendingResults() const { return FPendingResults; }
+  bool AnyMessageFailed() const { return FMsgFailures > 0; }
 
   // The interpreter: false only for the exit command.
   bool ReadCmdLine(const std::string& cmdLn);
@@ -59,24 +76,29 @@ class TZVSystemConsole {
   void MsgResultEvent(const TZVRemoteMsg& rMsg);
 
   // Properties.
-  TZVCarriersConsole& Carriers() { return *FCarriers; }
+  TZVCarriersConsole& Carriers() override { return *FCarriers; }
   const TZVCarriersConsole& Carriers() const { return *FCarriers; }
-  TSysLog& SysLog() { return *FLog; }
-  TZVProtocol& TcpProtocol() { return *FTcpProtocol; }
+  void ReplaceCarriers(std::unique_ptr<TZVCarriersConsole> carriers) override;
+  TSysLog& SysLog() override { return *FLog; }
+  TZVProtocol& TcpProtocol() override { return *FTcpProtocol; }
+  platform::MessageDispatcher& Dispatcher() override;
+  TZVMsgBuffer* TcpBuffer() override { return FTcpBuffer.get(); }
+  void SetTcpBuffer(std::unique_ptr<TZVMsgBuffer> buffer) override;
+  void FreeTcpBuffer() override;
   TZVConsole& Console() { return *FConsole; }
-  int32_t ProtocolMax() const { return FProtocolMax; }
-  int32_t SessionProtocol() const { return FSessionProtocol; }          // any thread
-  void SetSessionProtocol(int32_t value) { FSessionProtocol = value; }  // any thread
+  int32_t ProtocolMax() const override { return FProtocolMax; }
+  int32_t SessionProtocol() const override { return FSessionProtocol; }          // any thread
+  void SetSessionProtocol(int32_t value) override { FSessionProtocol = value; }  // any thread
   TCmdMode CommandMode() const { return FCommandMode; }
   void SetCommandMode(TCmdMode value) { FCommandMode = value; }
   const std::string& CmdPrompt() const { return FCmdPrompt; }
-  bool DebugMode() const { return FDebugMode; }                  // any thread
-  const std::string& IPAddress() const { return FHostAddress; }  // any thread
-  const std::string& ServerIP() const { return FServerAddress; }
-  void AssignServerIP(const std::string& value) { FServerAddress = value; }
-  int32_t ServerPort() const { return FServerPort; }
-  const std::string& CurrentUserId() const { return FUserId; }  // any thread
-  int32_t ConnectionType() const { return FConnectionType; }
+  bool DebugMode() const { return FDebugMode; }                           // any thread
+  const std::string& IPAddress() const override { return FHostAddress; }  // any thread
+  const std::string& ServerIP() const override { return FServerAddress; }
+  void AssignServerIP(const std::string& value) override { FServerAddress = value; }
+  int32_t ServerPort() const override { return FServerPort; }
+  const std::string& CurrentUserId() const override { return FUserId; }  // any thread
+  int32_t ConnectionType() const override { return FConnectionType; }
   int32_t DefaultCarrierId() const { return FDefaultCarrier; }
   int32_t MsgAge() const { return FDefaultAge; }
   int32_t MsgPriority() const { return FDefaultPriority; }
@@ -107,6 +129,17 @@ class TZVSystemConsole {
   bool ProcessSetLine(const std::string& line);
   void RunSwitchCommand(std::string_view cmd, int sw);
 
+  // Connection control and the client's events.
+  void CreateClientServer();
+  void SetClientEvents();
+  void LogErrorEvent(int32_t resultCode, const std::string& resultMsg);
+  void LoginEvent(TZVLoginResult logResult, const std::string& logMsg,
+                  const std::string& accountId);
+  void LoginRequestEvent(int32_t resultCode, const std::string& resultMsg);
+  void LoadObjectsEvent(bool success, TZVEditObject objType, const std::string& resultMsg);
+  void SysErrorEvent(int32_t resultCode, const std::string& resultMsg);
+  void StopCommand();
+
   // Sending.
   bool ProcessMsgLine(const std::string& line);
   void SendMsg(const std::string& address, const std::string& text, const std::string& carrier,
@@ -118,6 +151,7 @@ class TZVSystemConsole {
   std::unique_ptr<TZVCarriersConsole> FCarriers;
   std::unique_ptr<TSysLog> FLog;
   std::unique_ptr<TZVServerClient> FClientServer;
+  std::unique_ptr<TZVMsgBuffer> FTcpBuffer;
   std::unique_ptr<TZVProtocol> FTcpProtocol;
   int32_t FProtocolMax = 0;
   std::atomic<int32_t> FSessionProtocol{0};
@@ -135,6 +169,10 @@ class TZVSystemConsole {
   std::string FCmdPrompt;
   bool FDebugMode = false;
   TZVState FStatus = TZVState::ipsStopped;
+  // The link of this run, as a script sees it.
+  bool FLinkReady = false;
+  int32_t FPendingResults = 0;
+  int32_t FMsgFailures = 0;
 };
 
 // The one console object of the process; set by the entry right after it is

@@ -64,9 +64,10 @@ bool TZVSystemConsole::ProcessSetLine(const std::string& line) {
     FConsole->ClearScreen();
   } else if (MatchesAny(line, {"main", "home"})) {
     FConsole->DisplayMain();
+  } else if (MatchesAny(line, {"start", "on"})) {
+    Start();
   } else if (MatchesAny(line, {"stop", "off"})) {
-    SetUserDisconnects(true);
-    Stop();
+    StopCommand();
   } else if (MatchesAny(line, {"help", "?", "man"})) {
     FConsole->DisplayHelp("chelp_main.txt");
   } else if (MatchesAny(line, {"stat"})) {

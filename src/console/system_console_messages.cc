@@ -60,11 +60,22 @@ void TZVSystemConsole::SendMsg(const std::string& address, const std::string& te
         ValueOrDefault(age, std::to_string(FDefaultAge)) + "," +
         ValueOrDefault(subject, FDefaultSubject) + "," + FUserId;
     const TStringList msgData{text + '\x03' + request};
-    if (FClientServer) {
-      FClientServer->SendMessage(msgData);
-    } else {
+    if (!FClientServer) {
+      ++FMsgFailures;
       ConnectInfoEvent(1, StrFormat("Not connected to the server on %s:%d", FServerAddress.c_str(),
                                     FServerPort));
+      return;
+    }
+    try {
+      FClientServer->SendMessage(msgData);
+      ++FPendingResults;
+    } catch (const std::exception& e) {
+      // The operator must never believe that a message went out when it did not.
+      ++FMsgFailures;
+      const std::string line =
+          StrFormat("Message %d to \"%s\" was not sent: %s", n, address.c_str(), e.what());
+      FLog->LogItem("Message Not Sent", line, debug);
+      FConsole->WriteLn(line);
     }
   } catch (const std::exception& e) {
     FConsole->WriteLn(e.what());

@@ -1,31 +1,146 @@
-// The abstract client of the server link, as far as the console uses it. The
-// TCP/IP and local clients derive from it; the console owns at most one.
+// TZVServerClient: the abstract client of the Zorvane Server, whatever the
+// transport. The console creates one while the link is wanted, attaches its
+// handlers to the events and frees the client to stop the link.
+//
+// Results produced on worker threads reach the main thread as posted records
+// (PostInfo, PostMsgResult) through the client's own message queue; the main
+// loop delivers them, and they turn into log items, state changes and events.
+// Records still waiting when the client is freed are dropped with its queue.
+//
+// Everything here runs on the main thread except PostInfo and PostMsgResult,
+// which any thread may call while the client exists.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
 
+#include "platform/message_queue.h"
+#include "protocol/msg_global.h"
 #include "support/helpers.h"
 
 namespace zv {
 
+class TZVCarriersConsole;
+class TZVLinkContext;
+class TZVRemoteMsg;
+
+// A record posted to the main thread.
+struct TTcpInfo {
+  TTcpCommand TcpCmd = TTcpCommand::tcpInvalid;  // selects the handling
+  std::string Msg;                               // the text the operator may see
+  std::string Debug;                             // the log's debug detail
+  std::string User;                              // the account concerned
+  std::string Action;                            // unused
+  int32_t CmdResult = 0;
+  int32_t MsgId = 0;
+};
+
+using TZVSResultInfo = std::function<void(int32_t resultCode, const std::string& resultMsg)>;
+using TLogSuccess = std::function<void(TZVLoginResult logResult, const std::string& logMsg,
+                                       const std::string& accountId)>;
+using TMsgResult = std::function<void(const TZVRemoteMsg& rMsg)>;
+using TThreadMsg = std::function<void(bool success, const std::string& Msg)>;
+using TLoadObjects =
+    std::function<void(bool success, TZVEditObject objType, const std::string& resultMsg)>;
+
 class TZVServerClient {
  public:
-  virtual ~TZVServerClient() = default;
+  // The subclass stops its transport in its own destructor: a stop needs the
+  // subclass alive.
+  virtual ~TZVServerClient();
+  TZVServerClient(const TZVServerClient&) = delete;
+  TZVServerClient& operator=(const TZVServerClient&) = delete;
 
-  // The link is up as far as the last connection result says.
-  virtual bool IsActive() const = 0;
-  // 1 for the local client, 2 for the TCP/IP client.
-  virtual uint8_t ConnectionType() const = 0;
-  // Sends the console's message data: one text item, the message text, 0x03 and
-  // the seven comma-separated fields. Reads the list during the call only.
+  virtual void StartZVServer() = 0;
+  virtual void StopZVServer() = 0;
+  // Remembers the account and encodes `password` in place; subclasses then
+  // send the login.
+  virtual void LogIn(const std::string& userName, const std::string& ipAddress, int32_t encoded,
+                     std::string& password);
+  virtual void LogOut(const std::string& accountId) = 0;
+  virtual void ReConnect(const std::string& userName, const std::string& ipAddress) = 0;
+  virtual void ConfirmReady() = 0;
+  virtual void LoadClientCarriers(TZVCarriersConsole& objLst) = 0;
+  virtual void DeleteAllMsgs(const std::string& accountId) = 0;
+  virtual void DeleteOldMsgs(const std::string& accountId, int32_t olderThenDays) = 0;
+  virtual void DeleteSelectedMsg(const std::string& accountId, int32_t msgId) = 0;
+  // Hands the console's message data (the text, 0x03 and the seven fields) to
+  // the server. Throws EZVException, saying why, when the message cannot go
+  // out (no connection, too long to send, not taken by the request buffer): a
+  // message must never be dropped without a word.
   virtual void SendMessage(const TStringList& msgData) = 0;
 
+  // Any thread: queues a record for the main thread; it returns at once.
+  void PostInfo(const std::string& accId, const std::string& info, const std::string& debugInfo,
+                TTcpCommand cmd, bool success, int32_t cmdId, int32_t cmdResult);
+  // Any thread: queues a message result for the main thread.
+  void PostTcpMsg(std::unique_ptr<TZVRemoteMsg> msg);
+
+  bool IsActive() const { return FActive; }
+  void SetIsActive(bool value);
+  // Never set in this program; the console's connected test is IsActive.
+  bool IsConnected() const { return FConnected; }
+  uint8_t ConnectionType() const { return FConnectionType; }
+  bool Busy() const { return FBusy; }
+  void SetBusy(bool value) { FBusy = value; }
   // The operator asked to stop; a stop then logs out politely.
   bool UserDisconnects() const { return FUserDisconnects; }
   void SetUserDisconnects(bool value) { FUserDisconnects = value; }
+  const std::string& LoginName() const { return FLoginName; }
+
+  // True when an event about `accountId` concerns this client: always on the
+  // TCP/IP link, where the server talks to this console only.
+  bool IsOwnAccount(const std::string& accountId) const;
+
+  // Adapters for the local server's events, which arrive inside the server's
+  // own callback on the main thread. The results that stop the link are
+  // deferred through the queue so the stop never runs inside that callback.
+  void ZVServerConnect(const std::string& senderClass, bool success, int32_t connectionResult,
+                       const std::string& description, const std::string& accountId);
+  void ZVServerLogin(const std::string& senderClass, bool success, int32_t loginResult,
+                     const std::string& description, const std::string& accountId);
+
+  // Events.
+  TZVSResultInfo OnLogError;
+  TLogSuccess OnLogin;
+  TZVSResultInfo OnConnectInfo;
+  TZVSResultInfo OnLoginRequest;
+  TZVSResultInfo OnSysError;
+  TMsgResult OnMsg;
+  TLoadObjects OnLoadObjects;
+
+ protected:
+  TZVServerClient(TZVLinkContext& context, uint8_t connectionType);
+
+  // Drops every record still waiting; the subclass calls it once its threads
+  // have ended, before it goes.
+  void CloseQueue();
+  // Runs `message` on the main thread later, unless the client is freed first.
+  void PostToMain(std::function<void()> message);
+
+  void DoConnectResult(bool success, int32_t code, const std::string& msg,
+                       const std::string& debug);
+  void DoLoginResult(int32_t code, const std::string& msg, const std::string& debug,
+                     const std::string& account);
+  void DoMsgResult(const TZVRemoteMsg& msg);
+
+  TZVLinkContext& FContext;
+  bool FConnected = false;
+  std::string FLoginName = "Unknown";
+  uint8_t FConnectionType;
+  bool FActive = false;
+  bool FBusy = false;
+  std::atomic<bool> FUserDisconnects{false};  // also read and cleared by worker threads
+  bool FServerDisconnect = false;
+  TThreadMsg FOnSysSettings;  // never assigned or raised
 
  private:
-  bool FUserDisconnects = false;
+  void WndProc(bool success, const TTcpInfo& info);
+
+  std::unique_ptr<platform::MessageQueue> FQueue;  // the "window"; null once closed
 };
 
 }  // namespace zv

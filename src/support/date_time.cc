@@ -1,6 +1,7 @@
 #include "support/date_time.h"
 
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 
 #include "platform/local_time.h"
@@ -38,6 +39,17 @@ std::string LocalDateTimeText(const TDateTime& value) {
   const char* format = value.IsMidnight() ? "%x" : "%x %X";
   const std::size_t n = std::strftime(buffer, sizeof buffer, format, &tm);
   return std::string(buffer, n);
+}
+
+}  // namespace zv
+
+namespace zv {
+
+std::string TimeStampText(const TDateTime& value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%02d:%02d:%02d:%03d", value.Hour % 100, value.Minute % 100,
+                value.Second % 100, value.Millisecond % 1000);
+  return text;
 }
 
 }  // namespace zv

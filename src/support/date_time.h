@@ -27,3 +27,10 @@ struct TDateTime {
 std::string LocalDateTimeText(const TDateTime& value);
 
 }  // namespace zv
+
+namespace zv {
+
+// The time of day as "hh:nn:ss:zzz" (14:05:09:042), the link's time stamps.
+std::string TimeStampText(const TDateTime& value);
+
+}  // namespace zv

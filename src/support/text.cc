@@ -278,4 +278,25 @@ std::string CrLfToLf(std::string_view text) {
   return out;
 }
 
+std::string VisibleText(std::string_view utf8) {
+  // Round trip through UTF-16 replaces malformed bytes; then the controls.
+  const std::u16string units = Utf8ToUtf16(utf8);
+  std::u16string shown;
+  shown.reserve(units.size());
+  for (char16_t c : units) {
+    if (c == u'\r' || c == u'\n' || c == u'\t' || (c >= 0x20 && c < 0x7F) || c > 0x9F) {
+      shown += c;
+    } else if (c == 0x7F) {
+      shown += u"^?";
+    } else if (c < 0x20) {
+      shown += u'^';
+      shown += static_cast<char16_t>(c + 0x40);
+    } else {  // C1: 0x80 to 0x9F
+      shown += u"M-^";
+      shown += static_cast<char16_t>(c - 0x80 + 0x40);
+    }
+  }
+  return Utf16ToUtf8(shown);
+}
+
 }  // namespace zv

@@ -14,6 +14,13 @@ namespace zv {
 // surrogates are written as U+FFFD.
 std::u16string Utf8ToUtf16(std::string_view text);
 std::string Utf16ToUtf8(std::u16string_view text);
+
+// A text that does not come from the program itself (the server's texts, files
+// the operator may not have written), made safe to show on a terminal: line
+// breaks and tabs stay; every other control character is shown as `cat -v`
+// shows it ("^[" for ESC, "^?" for DEL, "M-^[" for the C1 control U+009B); bad
+// UTF-8 becomes U+FFFD. So no text can send the terminal an escape sequence.
+std::string VisibleText(std::string_view utf8);
 std::size_t Utf16Length(std::string_view text);
 
 // UTF-16 as bytes, two per code unit, without a byte-order mark (the log files

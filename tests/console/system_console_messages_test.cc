@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "console/console_fixture.h"
-#include "link/server_client.h"
+#include "link/recording_client.h"
 #include "protocol/remote_msg.h"
 #include "support/data_access.h"
 
@@ -10,18 +10,6 @@ namespace {
 
 using ::testing::HasSubstr;
 using ::testing::Not;
-
-// Records what the console hands to the server link.
-class RecordingClient : public TZVServerClient {
- public:
-  explicit RecordingClient(std::vector<TStringList>& sent) : FSent(sent) {}
-  bool IsActive() const override { return true; }
-  uint8_t ConnectionType() const override { return 2; }
-  void SendMessage(const TStringList& msgData) override { FSent.push_back(msgData); }
-
- private:
-  std::vector<TStringList>& FSent;
-};
 
 class MessagesTest : public ConsoleFixture {
  protected:
@@ -33,7 +21,9 @@ class MessagesTest : public ConsoleFixture {
     if (FSent.size() != 1 || FSent[0].size() != 1) return {};
     return FSent[0][0];
   }
-  void Connect() { Console().SetClientServer(std::make_unique<RecordingClient>(FSent)); }
+  void Connect() {
+    Console().SetClientServer(std::make_unique<RecordingClient>(Console(), FSent));
+  }
 
   std::vector<TStringList> FSent;
 };

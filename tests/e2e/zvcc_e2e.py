@@ -2,7 +2,9 @@
 its Help/, Settings/ and Logs/ folders, runs through a pipe, and runs in a
 pseudo-terminal whose screen is rendered by a terminal emulator."""
 
+import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -15,6 +17,7 @@ import pyte
 
 ZVCC = None  # path of the built program, from the command line
 HELP = None  # the Help folder of the sources
+ZVSIM = os.environ.get("ZVSIM")  # path of the built simulator, from the environment
 
 DEADLINE = 20.0  # seconds any single wait may take
 
@@ -47,11 +50,76 @@ class Installation:
     def remove(self):
         shutil.rmtree(self.root, ignore_errors=True)
 
+    def point_at(self, port, address="127.0.0.1", connection=2):
+        """Settings that make the console's link go to a server at address:port."""
+        with open(self.path("Settings", "zvcc.ini"), "w") as f:
+            f.write("[ConsoleSys]\nConnectionId=%d\nServerIP=%s\nServerPort=%d\n"
+                    % (connection, address, port))
+
+    def log_text(self):
+        """Every log file, decoded, in name order."""
+        text = ""
+        for name in sorted(os.listdir(self.path("Logs"))):
+            with open(self.path("Logs", name), "rb") as f:
+                text += f.read().decode("utf-16-le", "replace")
+        return text
+
     def run_plain(self, text, cwd=None):
         """Runs the program with `text` on a pipe; returns (status, output)."""
         done = subprocess.run([self.program], input=text.encode(), stdout=subprocess.PIPE,
                               stderr=subprocess.STDOUT, cwd=cwd or "/", timeout=DEADLINE)
         return done.returncode, done.stdout.decode("utf-8", "replace")
+
+
+class Simulator:
+    """zvsim on a free loopback port, with its transcript of received frames."""
+
+    def __init__(self, *options):
+        self.dir = tempfile.mkdtemp(prefix="zvsim-e2e-")
+        self.transcript = os.path.join(self.dir, "transcript.jsonl")
+        self.errors = open(os.path.join(self.dir, "stderr.txt"), "wb")
+        self.proc = subprocess.Popen([ZVSIM, "--port", "0", "--transcript", self.transcript]
+                                     + list(options), stdout=subprocess.PIPE,
+                                     stderr=self.errors)
+        line = self.proc.stdout.readline().decode()
+        match = re.search(r"listening on [\d.]+:(\d+)", line)
+        if not match:
+            self.stop()
+            raise AssertionError("zvsim did not start: %r" % line)
+        self.port = int(match.group(1))
+
+    def frames(self):
+        """The frames received so far, one dict each."""
+        try:
+            with open(self.transcript) as f:
+                return [json.loads(line) for line in f if line.strip()]
+        except FileNotFoundError:
+            return []
+
+    def wait_frames(self, predicate, what):
+        end = time.monotonic() + DEADLINE
+        while True:
+            frames = self.frames()
+            if predicate(frames):
+                return frames
+            if time.monotonic() > end:
+                raise AssertionError("zvsim never received %s; got %r" % (what, frames))
+            time.sleep(0.02)
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(DEADLINE)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        self.proc.stdout.close()
+        self.errors.close()
+
+    def remove(self):
+        self.stop()
+        shutil.rmtree(self.dir, ignore_errors=True)
 
 
 class Screen:

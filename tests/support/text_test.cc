@@ -86,3 +86,24 @@ TEST(IntTextTest, TheIntegerRule) {
 
 }  // namespace
 }  // namespace zv
+
+namespace zv {
+namespace {
+
+TEST(VisibleTextTest, ControlsAreShownNotObeyed) {
+  const struct {
+    std::string_view in;
+    std::string out;
+  } cases[] = {
+      {"plain \u00e9 text\r\n\tnext", "plain \u00e9 text\r\n\tnext"},
+      {"\x1b]0;owned\x07\x1b[2J", "^[]0;owned^G^[[2J"},
+      {std::string_view("a\0b", 3), "a^@b"},
+      {"del\x7f", "del^?"},
+      {"csi\u009b", "csiM-^["},
+      {"bad\xff", "bad\uFFFD"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(VisibleText(c.in), c.out) << c.in;
+}
+
+}  // namespace
+}  // namespace zv

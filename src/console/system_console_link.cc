@@ -1,0 +1,139 @@
+// Connection control: the start and stop of the server link, and the console's
+// handlers of the client's events. Every handler runs on the main thread while
+// the prompt stands; one that ends the link calls Stop as its last step.
+#include "carriers/carriers_console.h"
+#include "console/system_console.h"
+#include "link/msg_buffer.h"
+#include "link/server_client.h"
+#include "link/server_client_com.h"
+#include "link/server_client_tcp.h"
+#include "platform/message_queue.h"
+#include "support/sys_log.h"
+#include "support/text.h"
+
+namespace zv {
+
+platform::MessageDispatcher& TZVSystemConsole::Dispatcher() {
+  return platform::MessageDispatcher::Main();
+}
+
+void TZVSystemConsole::SetTcpBuffer(std::unique_ptr<TZVMsgBuffer> buffer) {
+  FTcpBuffer = std::move(buffer);
+}
+
+void TZVSystemConsole::FreeTcpBuffer() { FTcpBuffer.reset(); }
+
+void TZVSystemConsole::ReplaceCarriers(std::unique_ptr<TZVCarriersConsole> carriers) {
+  *FCarriers = std::move(*carriers);
+}
+
+void TZVSystemConsole::Start() {
+  CreateClientServer();
+  SetClientEvents();
+  FLinkReady = false;
+  FClientServer->StartZVServer();
+}
+
+void TZVSystemConsole::CreateClientServer() {
+  if (FClientServer && FClientServer->ConnectionType() != (FConnectionType & 0xFF)) Stop();
+  if (FClientServer) return;
+  if (FConnectionType == kConnectionRemote) {
+    FClientServer = std::make_unique<TZVServerClientTcp>(*this);
+  } else {
+    FClientServer = std::make_unique<TZVServerClientCom>(*this);
+  }
+}
+
+void TZVSystemConsole::SetClientServer(std::unique_ptr<TZVServerClient> client) {
+  FClientServer = std::move(client);
+  SetClientEvents();
+}
+
+void TZVSystemConsole::SetClientEvents() {
+  if (!FClientServer) return;
+  TZVServerClient& client = *FClientServer;
+  client.OnLogError = [this](int32_t code, const std::string& msg) { LogErrorEvent(code, msg); };
+  client.OnLogin = [this](TZVLoginResult result, const std::string& msg,
+                          const std::string& account) { LoginEvent(result, msg, account); };
+  client.OnConnectInfo = [this](int32_t code, const std::string& msg) {
+    ConnectInfoEvent(code, msg);
+  };
+  client.OnLoginRequest = [this](int32_t code, const std::string& msg) {
+    LoginRequestEvent(code, msg);
+  };
+  client.OnLoadObjects = [this](bool success, TZVEditObject kind, const std::string& msg) {
+    LoadObjectsEvent(success, kind, msg);
+  };
+  client.OnMsg = [this](const TZVRemoteMsg& msg) { MsgResultEvent(msg); };
+  client.OnSysError = [this](int32_t code, const std::string& msg) { SysErrorEvent(code, msg); };
+}
+
+void TZVSystemConsole::Stop() {
+  std::unique_ptr<TZVServerClient> client = std::move(FClientServer);
+  FStatus = TZVState::ipsStopped;
+  // Messages still waiting for a result will not get one now.
+  if (FPendingResults > 0) FMsgFailures += FPendingResults;
+  FPendingResults = 0;
+  // The stop runs before the client goes so that its error (the logout notice
+  // could not be sent) reaches the caller; the client is freed either way.
+  if (client) client->StopZVServer();
+}
+
+void TZVSystemConsole::StopCommand() {
+  SetUserDisconnects(true);
+  try {
+    Stop();
+  } catch (const std::exception& e) {
+    // The link is down either way; the operator learns that the server was
+    // not told.
+    FLog->LogItem("Logging Out", "The logout notice was not sent", e.what());
+    FConsole->WriteLn(e.what());
+  }
+}
+
+bool TZVSystemConsole::LinkStarting() const {
+  return FClientServer != nullptr && !FLinkReady;
+}
+
+void TZVSystemConsole::LoadConsoleCarriers(TZVCarriersConsole& /*objLst*/) {
+  if (FClientServer) FClientServer->LoadClientCarriers(*FCarriers);
+}
+
+void TZVSystemConsole::LoginRequestEvent(int32_t /*resultCode*/, const std::string& /*resultMsg*/) {
+  FClientServer->SetBusy(true);
+  std::string password = FUserId;
+  FClientServer->LogIn(FUserId, FHostAddress, 1, password);
+}
+
+void TZVSystemConsole::LoginEvent(TZVLoginResult logResult, const std::string& /*logMsg*/,
+                                  const std::string& /*accountId*/) {
+  if (logResult != TZVLoginResult::slrLoginOK) return;
+  FStatus = TZVState::ipsRunning;
+  FClientServer->SetBusy(true);
+  LoadConsoleCarriers(*FCarriers);
+}
+
+void TZVSystemConsole::LogErrorEvent(int32_t /*resultCode*/, const std::string& resultMsg) {
+  FClientServer->SetBusy(false);
+  FConsole->WriteLn(VisibleText(resultMsg));
+  WritePrompt();
+}
+
+void TZVSystemConsole::LoadObjectsEvent(bool /*success*/, TZVEditObject /*objType*/,
+                                        const std::string& /*resultMsg*/) {
+  FCarriers->SaveToFile();
+  FClientServer->SetBusy(false);
+  if (FConnectionType == kConnectionLocal) {
+    ConnectInfoEvent(12, StrFormat("Client \"Console Client\" on %s ready to communicate",
+                                   FHostAddress.c_str()));
+  }
+  FClientServer->ConfirmReady();
+}
+
+void TZVSystemConsole::SysErrorEvent(int32_t /*resultCode*/, const std::string& resultMsg) {
+  FClientServer->SetBusy(false);
+  FLog->LogItem("System Error", resultMsg, "");
+  Stop();
+}
+
+}  // namespace zv

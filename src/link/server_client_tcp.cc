@@ -1,0 +1,375 @@
+#include "link/server_client_tcp.h"
+
+#include <utility>
+
+#include "carriers/carriers_console.h"
+#include "link/link_context.h"
+#include "link/msg_buffer.h"
+#include "link/socket_error_text.h"
+#include "link/tcp_threads.h"
+#include "platform/socket_error.h"
+#include "protocol/frame_writer.h"
+#include "protocol/protocol.h"
+#include "protocol/remote_msg.h"
+#include "support/date_time.h"
+#include "support/exceptions.h"
+#include "support/int_text.h"
+#include "support/sys_log.h"
+#include "support/text.h"
+
+namespace zv {
+namespace {
+
+constexpr int32_t kBufferSize = 1000;
+constexpr uint32_t kBufferTimeoutMs = 2000;
+constexpr const char* kConnectThreadName = "TTcpConnectThread";
+
+std::string Now() { return TimeStampText(TDateTime::Now()); }
+
+}  // namespace
+
+TZVServerClientTcp::TZVServerClientTcp(TZVLinkContext& context) : TZVServerClient(context, 2) {}
+
+TZVServerClientTcp::~TZVServerClientTcp() {
+  try {
+    DoDisconnect();
+  } catch (const std::exception& e) {
+    // The console stops the link before freeing the client and reports such
+    // errors there; a failure here has nobody left to tell but the log.
+    try {
+      FContext.SysLog().LogItem("Logging Out", "Stopping the link failed", e.what());
+    } catch (...) {
+    }
+  }
+  // A connect thread that has not yet been reaped has finished its work (the
+  // stop waited for it); its ConnectionComplete is dropped with the queue.
+  FConnectThread.reset();
+  {
+    platform::MutexLock lock(FLock);
+    if (FClientThread) {
+      FClientThread->Terminate();
+      FZVServer.Abort();
+      FClientThread.reset();
+    }
+  }
+  CloseQueue();
+}
+
+std::string TZVServerClientTcp::ServerName() const {
+  return StrFormat("%s:%d", FContext.ServerIP().c_str(), FContext.ServerPort());
+}
+
+bool TZVServerClientTcp::SocketConnected() const { return FZVServer.IsConnected(); }
+
+void TZVServerClientTcp::StartZVServer() {
+  if (IsActive() || SocketConnected()) return;
+  FActive = true;
+  try {
+    if (!IsDottedQuadAddress(FContext.ServerIP())) {
+      FContext.AssignServerIP(platform::TcpSocket::ResolveIPv4(FContext.ServerIP()));
+    }
+    if (!FConnectThread) {
+      // No connect runs, so no worker touches the socket or the reader now.
+      platform::MutexLock lock(FLock);
+      if (FClientThread) {  // ended by a lost connection, not yet reaped
+        FClientThread->Terminate();
+        FZVServer.Abort();
+        FClientThread.reset();
+      }
+      FServerHost = FContext.ServerIP();
+      FServerPort = FContext.ServerPort();
+      FServerName = ServerName();
+      // Closing also ends an abort left by an earlier stop of the client thread.
+      FZVServer.Close(false);
+      FReader = TFrameReader();
+    }
+    if (!FContext.TcpBuffer()) {
+      FContext.SetTcpBuffer(
+          std::make_unique<TZVMsgBuffer>(kBufferSize, "TcpBufferClient", kBufferTimeoutMs));
+    }
+    StartConnectThread();
+  } catch (const platform::SocketError& e) {
+    FActive = false;
+    const std::string text = SocketErrorTextFor(e.Errno());
+    const std::string& ip = FContext.ServerIP();
+    FContext.SysLog().LogItem(StrFormat("Resolving host address (\"%s\") failed", ip.c_str()),
+                              text, e.what());
+    PostInfo(FContext.CurrentUserId(),
+             StrFormat("Resolving host address (\"%s\") failed%s%s", ip.c_str(), "\r\n",
+                       text.c_str()),
+             e.what(), TTcpCommand::tcpConnect, false, 0, kConnFailedStop);
+  }
+}
+
+void TZVServerClientTcp::StartConnectThread() {
+  if (SocketConnected() || FConnectThread) return;
+  FBusy = true;
+  FConnectThread = std::make_unique<TTcpConnectThread>(*this);
+  FConnectThread->Start();
+}
+
+void TZVServerClientTcp::DoConnect() {
+  platform::MutexLock lock(FLock);
+  try {
+    if (!SocketConnected()) {
+      const std::string info =
+          StrFormat("Connecting to Zorvane Server on %s:%d", FServerHost.c_str(), FServerPort);
+      const std::string debug =
+          StrFormat("Sender: %s; Connect Timeout: %d; Started: %s", kConnectThreadName,
+                    static_cast<int>(kConnectTimeout.count()), Now().c_str());
+      PostInfo(FContext.CurrentUserId(), info, debug, TTcpCommand::tcpConnect, false, 0,
+               kConnRequesting);
+      FZVServer.Connect(FServerHost, static_cast<uint16_t>(FServerPort), kConnectTimeout);
+      FContext.SetSessionProtocol(FContext.ProtocolMax());
+      SendConnectInfo(TTcpCommand::tcpConnect, kConnConnect, info);
+    }
+    if (!FClientThread) {
+      FClientThread = std::make_unique<TTcpClientThread>(*this);
+      FClientThread->Start();
+    }
+    FUserDisconnects = false;
+  } catch (const platform::SocketError& e) {
+    PostInfo(FContext.CurrentUserId(), SocketErrorTextFor(e.Errno()), e.what(),
+             TTcpCommand::tcpConnect, false, 0, kConnFailedStop);
+  }
+}
+
+void TZVServerClientTcp::PostConnectionComplete() {
+  PostToMain([this] { ConnectionComplete(); });
+}
+
+void TZVServerClientTcp::ConnectionComplete() {
+  FConnectThread.reset();  // it has posted this call as its last act
+  FBusy = false;
+  try {
+    if (SocketConnected()) {
+      PostInfo(FContext.CurrentUserId(), "Connection request to " + ServerName() + " completed",
+               StrFormat("Sender: %s; Finished: %s", kConnectThreadName, Now().c_str()),
+               TTcpCommand::tcpConnect, false, 0, kConnRequesting);
+    }
+  } catch (const std::exception& e) {
+    FContext.SysLog().LogItem(
+        "Connection Thread Terminates", "Connection request to " + ServerName() + " unsuccessful",
+        StrFormat("Sender: %s;Error: %s; Finished: %s", kConnectThreadName, e.what(),
+                  Now().c_str()));
+  }
+}
+
+void TZVServerClientTcp::StopZVServer() { DoDisconnect(); }
+
+void TZVServerClientTcp::TestDisconnect() {
+  platform::MutexLock lock(FLock);
+  StopClientThread();
+}
+
+void TZVServerClientTcp::DoDisconnect() {
+  platform::MutexLock lock(FLock);
+  if (SocketConnected() || FServerDisconnect) {
+    FServerDisconnect = false;
+    StopClientThread();
+    if (FUserDisconnects) {
+      const std::string info = StrFormat("Account \"%s\" logging out from Zorvane Server",
+                                         FContext.CurrentUserId().c_str());
+      FContext.SysLog().LogItem("Logging Out", info, "User disconnects at: " + Now());
+      try {
+        FZVServer.Connect(FServerHost, static_cast<uint16_t>(FServerPort), kConnectTimeout);
+      } catch (const platform::SocketError& e) {
+        FContext.SetSessionProtocol(FContext.ProtocolMax());
+        throw EZVTcpConnection(StrFormat("The logout notice could not be sent to %s: %s",
+                                         FServerName.c_str(), e.what()));
+      }
+      SendConnectInfo(TTcpCommand::tcpConnect, kConnUserDisconnects, info);
+      FZVServer.Close(true);
+    }
+  } else if (FConnectionLost) {
+    StopClientThread();
+    FConnectionLost = false;
+  }
+  FContext.SetSessionProtocol(FContext.ProtocolMax());
+}
+
+void TZVServerClientTcp::StopClientThread() {
+  // The thread is woken first and joined before the socket closes, so no
+  // descriptor is closed under a thread that still uses it.
+  if (FClientThread) {
+    FClientThread->Terminate();
+    FZVServer.Abort();
+    FClientThread.reset();
+  }
+  FReader = TFrameReader();
+  FZVServer.Close(!FConnectionLost);
+  FContext.FreeTcpBuffer();
+  FBusy = false;
+}
+
+void TZVServerClientTcp::ConnectionLost(const std::string& message) {
+  if (FUserDisconnects) return;
+  FConnectionLost = true;
+  PostInfo(FContext.CurrentUserId(),
+           StrFormat("Connection to %s lost at %s", FServerName.c_str(), Now().c_str()), message,
+           TTcpCommand::tcpConnect, false, 0, kConnLost);
+}
+
+void TZVServerClientTcp::SendConnectInfo(TTcpCommand cmd, int32_t result,
+                                         const std::string& text) {
+  if (!SocketConnected()) return;
+  auto msg = std::make_unique<TZVRemoteMsg>(FContext.CurrentUserId(), FContext.IPAddress(),
+                                            FContext.NextMsgId());
+  msg->SetTcpCommand(cmd);
+  msg->SetMsgResult(result);
+  msg->SetAgeLimit(0);
+  msg->SetMsg(text);
+  msg->SetProtocol(FContext.SessionProtocol());
+  msg->SetTcpMsg(FContext.TcpProtocol().CreateTcpMsg(*msg));
+  WriteRequest(std::move(msg));
+}
+
+void TZVServerClientTcp::WriteRequest(std::unique_ptr<TZVRemoteMsg> msg) {
+  if (!msg || !SocketConnected()) return;
+  std::string frame;
+  try {
+    frame = BuildFrame(msg->TcpMsg());
+  } catch (const std::exception& e) {
+    // Never a corrupt frame: a request too long to frame is refused whole.
+    FContext.SysLog().LogItem("Request Refused", e.what(), msg->TcpMsg().substr(0, 200));
+    return;
+  }
+  try {
+    platform::MutexLock lock(FWriteLock);
+    FZVServer.WriteAll(frame, kWriteTimeout);
+  } catch (const std::exception& e) {
+    ConnectionLost(e.what());
+  }
+}
+
+bool TZVServerClientTcp::QueueRequest(std::unique_ptr<TZVRemoteMsg>& msg) {
+  TZVMsgBuffer* buffer = FContext.TcpBuffer();
+  if (buffer && buffer->Enqueue(msg)) return true;
+  FContext.SysLog().LogItem("Request Not Sent",
+                            "The request buffer did not take a " + msg->TcpCommandStr() +
+                                " request",
+                            msg->TcpMsg());
+  return false;
+}
+
+void TZVServerClientTcp::LogIn(const std::string& userName, const std::string& ipAddress,
+                               int32_t encoded, std::string& password) {
+  TZVServerClient::LogIn(userName, ipAddress, encoded, password);
+  StartConnectThread();
+  WriteRequest(FContext.TcpProtocol().CreateLoginMsg(FContext, userName, password,
+                                                     FContext.IPAddress(), encoded));
+}
+
+void TZVServerClientTcp::LogOut(const std::string& accountId) {
+  WriteRequest(FContext.TcpProtocol().CreateQuitMsg(FContext, accountId, FContext.IPAddress(),
+                                                    FContext.SessionProtocol()));
+}
+
+void TZVServerClientTcp::ReConnect(const std::string& /*userName*/,
+                                   const std::string& /*ipAddress*/) {
+  SendConnectInfo(TTcpCommand::tcpConnect, kConnConnect, "Trying to reconnect to " + ServerName());
+}
+
+void TZVServerClientTcp::ConfirmReady() {
+  auto msg = FContext.TcpProtocol().CreateReadyMsg(FContext, FContext.CurrentUserId(),
+                                                   FContext.IPAddress());
+  PostInfo(FContext.CurrentUserId(), msg->Msg(), msg->TcpMsg(), TTcpCommand::tcpConnect, true,
+           msg->TransactionId(), kConnClientReady);
+  QueueRequest(msg);
+}
+
+void TZVServerClientTcp::LoadClientCarriers(TZVCarriersConsole& /*objLst*/) {
+  auto msg = FContext.TcpProtocol().CreateLoadMsg(
+      FContext, FContext.CurrentUserId(), FContext.IPAddress(), TZVLoadResult::sorCarrierSum);
+  FContext.SysLog().LogItem("Loading " + LoadResultObjectStr(TZVLoadResult::sorCarrierSum, true),
+                            "Loading carries from Zorvane Server", msg->TcpMsg());
+  QueueRequest(msg);
+}
+
+void TZVServerClientTcp::DeleteAllMsgs(const std::string& accountId) {
+  auto msg = FContext.TcpProtocol().CreateDeleteAllMsg(FContext, accountId, FContext.IPAddress());
+  QueueRequest(msg);
+}
+
+void TZVServerClientTcp::DeleteOldMsgs(const std::string& accountId, int32_t olderThenDays) {
+  auto msg = FContext.TcpProtocol().CreateDeleteOldMsg(FContext, accountId, FContext.IPAddress(),
+                                                       olderThenDays);
+  QueueRequest(msg);
+}
+
+void TZVServerClientTcp::DeleteSelectedMsg(const std::string& accountId, int32_t msgId) {
+  auto msg = FContext.TcpProtocol().CreateDeleteOneMsg(FContext, accountId, FContext.IPAddress(),
+                                                       msgId);
+  QueueRequest(msg);
+}
+
+void TZVServerClientTcp::SendMessage(const TStringList& msgData) {
+  auto msg = FContext.TcpProtocol().CreateSendMsg(FContext.CurrentUserId(), FContext.IPAddress(),
+                                                  msgData, FContext.SessionProtocol());
+  if (!FitsInFrame(msg->TcpMsg())) {
+    FContext.SysLog().LogItem("Request Refused", "A message too long to send was refused",
+                              msg->TcpMsg().substr(0, 200));
+    throw EZVException(StrFormat(
+        "it takes %zu bytes on the wire and the server takes at most %zu", msg->TcpMsg().size(),
+        kMaxFrameText));
+  }
+  if (!QueueRequest(msg)) throw EZVException("the link did not take it in time");
+}
+
+void TZVServerClientTcp::DoLoadResult(const TZVRemoteMsg& msg) {
+  const auto result = static_cast<TZVLoadResult>(msg.MsgResult() & 0xFF);
+  bool success = true;
+  if (result == TZVLoadResult::sorCarrierSum || result == TZVLoadResult::sorCarrierSumOk) {
+    // The list is built aside and swapped in on the main thread, before the
+    // load result is handled there: the main thread never sees it half done.
+    auto list = std::make_shared<TZVCarriersConsole>();
+    auto swapIn = [this, list] {
+      FContext.ReplaceCarriers(std::make_unique<TZVCarriersConsole>(std::move(*list)));
+    };
+    const char delimiter = msg.FieldDelimit().empty() ? ',' : msg.FieldDelimit().front();
+    try {
+      list->FromTcpStr(msg.Msg(), delimiter, msg.Protocol());
+    } catch (...) {
+      PostToMain(swapIn);  // the carriers before the bad record, as read
+      throw;
+    }
+    PostToMain(swapIn);
+  } else if (result == TZVLoadResult::sorCarrierSumError) {
+    success = false;
+  }
+  PostInfo(FContext.CurrentUserId(),
+           success ? "Carrier objects successfully loaded from Zorvane Server"
+                   : "Error loading carrier objects from Zorvane Server",
+           msg.TcpMsg(), TTcpCommand::tcpLoad, success, msg.TransactionId(), msg.MsgResult());
+  FContext.SysLog().LogItem("Loading " + LoadResultObjectStr(result, true), msg.Msg(),
+                            msg.TcpMsg());
+}
+
+void TZVServerClientTcp::PostMsgResult(const TZVRemoteMsg& msg) {
+  auto copy = std::make_unique<TZVRemoteMsg>(msg.AccountId(), msg.AccountIP(), msg.TransactionId());
+  copy->CopyFrom(msg);
+  SplitMsgResult(*copy, msg.FieldDelimit().empty() ? ',' : msg.FieldDelimit().front());
+  PostTcpMsg(std::move(copy));
+}
+
+void TZVServerClientTcp::SplitMsgResult(TZVRemoteMsg& msg, char delimiter) {
+  const std::string body = msg.Msg();
+  const std::size_t p = body.find('\x03');
+  std::string fields;
+  if (p == std::string::npos) {
+    msg.SetResultMsg("");
+    fields = body;
+  } else {
+    msg.SetResultMsg(body.substr(0, p));
+    fields = body.substr(p + 1);
+  }
+  const TStringList items = SplitDelimited(fields, delimiter);
+  if (items.size() > 2) {
+    msg.SetMsgAddress(items[0]);
+    msg.SetAddressType(AddressTypeFromInt(StrToIntDef(items[1], 0)));
+    msg.SetMsg(items[2]);
+  }
+  if (items.size() > 3) msg.SetContactName(items[3]);
+}
+
+}  // namespace zv
