@@ -1,5 +1,6 @@
 #include "console/entry.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <exception>
@@ -13,6 +14,34 @@ namespace zv {
 namespace {
 
 constexpr std::chrono::milliseconds kPollInterval{300};
+// The exit status of a script some of whose messages did not go out.
+constexpr int kStatusNotSent = 3;
+// A script's next line waits at most this long for a start to reach readiness
+// (the connect's own time-out and then some), and the end of its input at most
+// this long for the results of the messages it sent.
+constexpr std::chrono::milliseconds kStartWait{30000};
+constexpr std::chrono::milliseconds kResultWait{30000};
+
+// Handles the link's events until `done` holds or `bound` has passed, without
+// reading input. A script through a pipe waits here where a person at a
+// terminal would wait with their eyes.
+template <typename Done>
+void AwaitLink(TZVSystemConsole& console, std::chrono::milliseconds bound, Done done) {
+  platform::MessageDispatcher& dispatcher = platform::MessageDispatcher::Main();
+  platform::Terminal& terminal = console.Console().Terminal();
+  const auto deadline = std::chrono::steady_clock::now() + bound;
+  while (true) {
+    terminal.BeginEventOutput();
+    dispatcher.DispatchPending();
+    terminal.EndEventOutput();
+    const auto now = std::chrono::steady_clock::now();
+    if (done() || now >= deadline) return;
+    terminal.WaitEvents(
+        std::min(kPollInterval,
+                 std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now)),
+        dispatcher.WakeFd());
+  }
+}
 
 // Loop steps 1 to 4, until the exit command.
 void RunMainLoop(TZVSystemConsole& console) {
@@ -31,6 +60,9 @@ void RunMainLoop(TZVSystemConsole& console) {
       terminal.Wait(kPollInterval, dispatcher.WakeFd());
     }
     if (!console.ReadCmdLine(screen.ReadLn(true))) return;
+    if (!terminal.IsInteractive() && console.LinkStarting()) {
+      AwaitLink(console, kStartWait, [&] { return !console.LinkStarting(); });
+    }
   }
 }
 
@@ -69,6 +101,20 @@ int RunConsole(std::unique_ptr<platform::Terminal> terminal) {
     } catch (const platform::InputEnded& ended) {
       // The end of input and the terminating signals leave through the exit path.
       status = ended.Signal != 0 ? 128 + ended.Signal : 0;
+      if (status == 0 && !console->Console().Terminal().IsInteractive()) {
+        // A script's messages get their results before the link goes, and its
+        // exit status says whether every one of them went out.
+        try {
+          AwaitLink(*console, kResultWait, [&] {
+            return console->PendingResults() == 0 || console->ClientServer() == nullptr;
+          });
+          if (console->PendingResults() > 0 || console->AnyMessageFailed()) {
+            status = kStatusNotSent;
+          }
+        } catch (const platform::InputEnded& signal) {
+          status = 128 + signal.Signal;
+        }
+      }
       if (console->Console().CursorPos().X != 0) console->Console().WriteLn();
     }
     console->Save();

@@ -72,6 +72,9 @@ class Terminal {
   // (TSTP) gives the terminal back while the process is stopped; QUIT is
   // ignored.
   virtual WaitResult Wait(std::chrono::milliseconds bound, int wakeFd) = 0;
+  // The same wait without looking at the input (never kKey): a script's next
+  // line stays unread while the program waits for the link.
+  virtual WaitResult WaitEvents(std::chrono::milliseconds bound, int wakeFd) = 0;
 
   // Reads one line, without its end. The text written since the last line end
   // is the line's prompt (the line editor shows it). `history`: the line is

@@ -96,4 +96,19 @@ void TerminalBase::Suspend() {
   TerminalSignals::StopProcess();
 }
 
+WaitResult TerminalBase::WaitEvents(std::chrono::milliseconds bound, int wakeFd) {
+  Flush();
+  const auto deadline = std::chrono::steady_clock::now() + bound;
+  for (;;) {
+    pollfd fds[2] = {{FSignals.Fd(), POLLIN, 0}, {wakeFd, POLLIN, 0}};
+    const int ready = poll(fds, wakeFd >= 0 ? 2 : 1, MillisecondsLeft(deadline));
+    if (ready < 0 && errno != EINTR) return WaitResult::kTimeout;
+    if (ready > 0) {
+      if (fds[0].revents != 0) TakeSignals();
+      if (fds[1].revents != 0) return WaitResult::kWake;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return WaitResult::kTimeout;
+  }
+}
+
 }  // namespace zv::platform

@@ -22,6 +22,7 @@ class TerminalBase : public Terminal {
   Point CursorPos() const override { return FTracker.Cursor(); }
   Size BufferSize() const override { return FTracker.Screen(); }
   Size MaxWindowSize() const override { return FTracker.Screen(); }
+  WaitResult WaitEvents(std::chrono::milliseconds bound, int wakeFd) override;
 
  protected:
   // Text for the output whose place the tracker has already been told.

@@ -46,6 +46,9 @@ class FakeTerminal : public platform::Terminal {
   platform::Size BufferSize() const override { return {80, 25}; }
   platform::Size MaxWindowSize() const override { return {80, 25}; }
   bool KeyPressed() override { return true; }  // a line or the end of input waits
+  platform::WaitResult WaitEvents(std::chrono::milliseconds, int) override {
+    return platform::WaitResult::kTimeout;
+  }
   platform::WaitResult Wait(std::chrono::milliseconds, int) override {
     return platform::WaitResult::kKey;
   }
