@@ -90,21 +90,21 @@ TEST_F(CommandsTest, ClearWritesNothingButTheClear) {
 }
 
 TEST_F(CommandsTest, MissingHelpFileRaisesWithoutClearing) {
-  std::filesystem::remove(FFolder / "Help" / "chelp_main.txt");
+  std::filesystem::remove(FFolder.Path() / "Help" / "chelp_main.txt");
   Console();
   FScript.Output.clear();
   try {
     Console().ReadCmdLine("help");
     FAIL() << "no error";
   } catch (const EFileOpenError& e) {
-    EXPECT_THAT(e.what(), StartsWith("Cannot open file \"" + (FFolder / "Help").string() +
+    EXPECT_THAT(e.what(), StartsWith("Cannot open file \"" + (FFolder.Path() / "Help").string() +
                                      "/chelp_main.txt\". "));
   }
   EXPECT_EQ(FScript.Output, "");
 }
 
 TEST_F(CommandsTest, HelpFileEncodings) {
-  const auto help = FFolder / "Help" / "chelp_carrier.txt";
+  const auto help = FFolder.Path() / "Help" / "chelp_carrier.txt";
   {
     std::ofstream out(help, std::ios::binary);
     out << "caf\xE9\r\nline two\rthree\n";  // 8-bit code page, mixed line ends

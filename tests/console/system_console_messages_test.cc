@@ -21,9 +21,7 @@ class MessagesTest : public ConsoleFixture {
     if (FSent.size() != 1 || FSent[0].size() != 1) return {};
     return FSent[0][0];
   }
-  void Connect() {
-    Console().SetClientServer(std::make_unique<RecordingClient>(Console(), FSent));
-  }
+  void Connect() { Console().SetClientServer(std::make_unique<RecordingClient>(Console(), FSent)); }
 
   std::vector<TStringList> FSent;
 };
@@ -95,7 +93,7 @@ TEST_F(MessagesTest, SevenFieldsSendNothingAndSaySo) {
 TEST_F(MessagesTest, NumberingFailureIsReportedAndNothingSent) {
   Connect();
   Console();
-  std::filesystem::remove_all(FFolder / "Settings");
+  std::filesystem::remove_all(FFolder.Path() / "Settings");
   FSent.clear();
   const std::string out = Run("555,Hello");
   EXPECT_THAT(out, HasSubstr("Cannot create file \""));
