@@ -10,6 +10,9 @@
 
 namespace zv {
 
+// The UTF-8 byte-order mark.
+inline constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
 // UTF-8 <-> UTF-16. Malformed UTF-8 is read as U+FFFD per bad byte; unpaired
 // surrogates are written as U+FFFD.
 std::u16string Utf8ToUtf16(std::string_view text);
