@@ -103,9 +103,9 @@ std::string FailureText(const std::exception& error) {
 
 }  // namespace
 
-TXmlCarrier::TXmlCarrier() : FFileName(AppFilePath("Settings", "ZVCarriers.ccr")) {
-  WriteErrorLog();
-}
+std::string TXmlCarrier::SetupFilePath() { return AppFilePath("Settings", "ZVCarriers.ccr"); }
+
+TXmlCarrier::TXmlCarrier() : FFileName(SetupFilePath()) { WriteErrorLog(); }
 
 void TXmlCarrier::LoadCarriers(TZVCarriersConsole& lst) { LoadFromXML(FFileName, lst); }
 
