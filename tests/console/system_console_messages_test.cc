@@ -153,5 +153,22 @@ TEST_F(MessagesTest, ConnectionMessagesByCode) {
   }
 }
 
+// A NUL inside a field is a character like the other controls: what is sent
+// and what is logged both keep the whole field.
+TEST_F(MessagesTest, ANulInALineIsKeptInWhatIsSentAndWhatIsLogged) {
+  using namespace std::string_literals;
+  Connect();
+  EXPECT_EQ(Sent("5\0"
+                 "55,He\0llo"s),
+            "He\0llo\x03"
+            "1,3,5\0"
+            "55,4,120,Zorvane Message,TerminalAgent"s);
+  const std::string log = Log();
+  EXPECT_THAT(log, HasSubstr("Description: Sending message to \"5\0"
+                             "55\"\r\n"s));
+  EXPECT_THAT(log,
+              HasSubstr("Debug Info: \"1,5\" 00 \"55,He\" 00 \"llo,3,4,Zorvane Message,120\""));
+}
+
 }  // namespace
 }  // namespace zv::testing
