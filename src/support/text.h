@@ -60,7 +60,4 @@ std::string StrFormatV(const char* format, va_list args);
 // very end adds no empty last line.
 std::vector<std::string> SplitLines(std::string_view text);
 
-// Every "\r\n" of `text` as "\n" (the screen and line-based files end lines with "\n").
-std::string CrLfToLf(std::string_view text);
-
 }  // namespace zv
