@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ clang pkg-config
+  cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
   libedit-dev libpugixml-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-pexpect python3-pyte

@@ -2,7 +2,8 @@
 # Installs what is missing, builds zvcc and runs every test:
 #  1. unit and end-to-end tests under AddressSanitizer and UndefinedBehaviorSanitizer (g++);
 #  2. the threaded tests again under ThreadSanitizer;
-#  3. warning-free optimised builds with clang and g++.
+#  3. warning-free optimised builds with clang and g++;
+#  4. every fuzz target (clang, libFuzzer), each run briefly.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -33,5 +34,13 @@ cmake --build build-clang -j "$jobs"
 CC=gcc CXX=g++ cmake -S . -B build-gcc -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_CXX_FLAGS=-Werror >/dev/null
 cmake --build build-gcc -j "$jobs"
+
+echo "== Fuzz targets"
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DZV_BUILD_FUZZ=ON -DZV_BUILD_TESTS=OFF >/dev/null
+cmake --build build-fuzz -j "$jobs" --target fuzz_targets
+for target in build-fuzz/fuzz/*_fuzz; do
+  "$target" -runs=20000 >/dev/null 2>&1 || { echo "$target failed"; "$target" -runs=20000; }
+done
 
 echo "All tests passed."

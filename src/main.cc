@@ -1,12 +1,12 @@
 // zvcc: the Zorvane console client.
-#include <clocale>
-
 #include "console/entry.h"
 #include "platform/terminal.h"
 
 int main() {
-  // Before any thread starts: the terminal takes these signals itself.
+  // Before anything opens a descriptor or starts a thread.
+  zv::platform::OpenMissingStandardDescriptors();
+  // The terminal takes these signals itself.
   zv::platform::BlockTerminalSignals();
-  std::setlocale(LC_ALL, "");
+  zv::platform::UseUtf8Characters();
   return zv::RunConsole(zv::platform::CreateStdTerminal());
 }

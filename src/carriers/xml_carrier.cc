@@ -4,13 +4,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <sstream>
 #include <utility>
 
 #include "carriers/carriers_console.h"
+#include "platform/file_read.h"
 #include "platform/file_replace.h"
 #include "support/date_time.h"
 #include "support/exceptions.h"
@@ -22,6 +21,8 @@ namespace {
 
 constexpr const char* kLineBreak = "\r\n";
 constexpr const char* kExtension = ".ccr";
+// A setup file larger than this is not read (taken as corrupted).
+constexpr std::size_t kMaxFileBytes = 64 * 1024 * 1024;
 
 // Line ends are kept as written: a CR inside a value reads back as a CR.
 constexpr unsigned kParseOptions = pugi::parse_default & ~pugi::parse_eol;
@@ -30,13 +31,6 @@ struct TFileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
 using TFilePtr = std::unique_ptr<std::FILE, TFileCloser>;
-
-bool ReadFileBytes(const std::string& path, std::string& data) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
-}
 
 // Creates or replaces `path` with `content`; throws EFileCreateError.
 void WriteFileBytes(const std::string& path, const std::string& content) {
@@ -54,8 +48,8 @@ void WriteFileBytes(const std::string& path, const std::string& content) {
 // Replaces `path` whole, so that a failure leaves any earlier file untouched;
 // throws EFileCreateError.
 void ReplaceFile(const std::string& path, const std::string& content) {
-  if (const int error = platform::ReplaceFileContents(path, content))
-    throw FileCreateError(path, error);
+  const platform::ReplaceFailure failure = platform::ReplaceFileContents(path, content);
+  if (failure.Error != 0) throw FileCreateError(failure.File, failure.Error);
 }
 
 // Where a parse error lies: its line (from 1), its position in the line (from
@@ -77,8 +71,8 @@ TErrorPlace LocateOffset(const std::string& data, std::ptrdiff_t offset) {
       lineStart = i + 1;
     }
   }
-  if (lineStart == 0 && data.compare(0, 3, "\xEF\xBB\xBF") == 0) {
-    lineStart = std::min<std::size_t>(3, at);  // the byte-order mark is not text
+  if (lineStart == 0 && data.compare(0, kUtf8Bom.size(), kUtf8Bom) == 0) {
+    lineStart = std::min(kUtf8Bom.size(), at);  // the byte-order mark is not text
   }
   place.Position =
       static_cast<int>(Utf16Length(std::string_view(data).substr(lineStart, at - lineStart))) + 1;
@@ -109,9 +103,9 @@ std::string FailureText(const std::exception& error) {
 
 }  // namespace
 
-TXmlCarrier::TXmlCarrier() : FFileName(AppFilePath("Settings", "ZVCarriers.ccr")) {
-  WriteErrorLog();
-}
+std::string TXmlCarrier::SetupFilePath() { return AppFilePath("Settings", "ZVCarriers.ccr"); }
+
+TXmlCarrier::TXmlCarrier() : FFileName(SetupFilePath()) { WriteErrorLog(); }
 
 void TXmlCarrier::LoadCarriers(TZVCarriersConsole& lst) { LoadFromXML(FFileName, lst); }
 
@@ -201,8 +195,9 @@ bool TXmlCarrier::OpenFile(const std::string& fileName) {
   CloseDocument();
   const std::string corrupted = FTypeName + " setup file \"" + fileName + "\" is corrupted";
   try {
-    std::string data;
-    if (!ReadFileBytes(fileName, data)) throw FileOpenError(fileName, errno);
+    platform::FileContents file = platform::ReadWholeFile(fileName, kMaxFileBytes);
+    if (file.Error != 0) throw FileOpenError(fileName, file.Error);
+    const std::string data = std::move(file.Bytes);
     const pugi::xml_parse_result parsed =
         FXMLDoc.load_buffer(data.data(), data.size(), kParseOptions);
     if (IsParseError(parsed.status)) {

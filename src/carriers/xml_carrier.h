@@ -21,6 +21,9 @@ class TXmlCarrier {
  public:
   // Writes the report file; throws EFileCreateError when it cannot.
   TXmlCarrier();
+
+  // Settings/ZVCarriers.ccr beside the program.
+  static std::string SetupFilePath();
   TXmlCarrier(const TXmlCarrier&) = delete;
   TXmlCarrier& operator=(const TXmlCarrier&) = delete;
 

@@ -101,7 +101,8 @@ bool TZVConsole::IsNewValueConfirmed(std::string_view aTitle, int32_t value) {
 std::string TZVConsole::GetNewValue(std::string_view confirmPrompt, std::string_view valueName,
                                     std::string_view defaultValue) {
   WriteLn("(" + std::string(confirmPrompt) + " to confirm the current value)");
-  WriteLn("Current " + std::string(valueName) + ": " + std::string(defaultValue));
+  // The current value may come from the settings file or the server.
+  WriteLn("Current " + std::string(valueName) + ": " + VisibleText(defaultValue));
   Write("Enter " + std::string(valueName) + ": ");
   return ReadLn(false);
 }

@@ -1,13 +1,10 @@
 // The read-only information screens of TZVConsole: the status block, the lists
 // of connection types, carriers and priorities with their "current"
 // counterparts, and the help texts.
-#include <cerrno>
-#include <cstdio>
-#include <memory>
-
 #include "carriers/carriers_console.h"
 #include "console/console.h"
 #include "console/system_console.h"
+#include "platform/file_read.h"
 #include "protocol/msg_global.h"
 #include "support/exceptions.h"
 #include "support/text.h"
@@ -18,15 +15,18 @@ namespace {
 // What the screens show for a default carrier that is not in the collection
 // (as before the first carrier list has arrived).
 constexpr const char* kUnknownCarrier = "Unknown";
+// A help file larger than this is not read.
+constexpr std::size_t kMaxHelpFileBytes = 1024 * 1024;
 
 std::string ConnectionRow(const TConConnection& c) {
   return "  " + PadRight(std::to_string(c.Id), 13) + PadRight(c.Name, 15) + PadRight(c.AType, 15);
 }
 
+// The carrier's texts come from the server or the carrier setup file.
 std::string CarrierRow(const std::string& id, const std::string& name, const std::string& type,
                        const std::string& addressType) {
-  return "  " + PadRight(id, 13) + PadRight(name, 19) + PadRight(type, 15) +
-         PadRight(addressType, 15);
+  return "  " + PadRight(id, 13) + PadRight(VisibleText(name), 19) +
+         PadRight(VisibleText(type), 15) + PadRight(VisibleText(addressType), 15);
 }
 
 std::string PriorityText(int32_t priority) {
@@ -37,23 +37,10 @@ std::string PriorityText(int32_t priority) {
 // UTF-16; without one the file is in the 8-bit code page (Windows-1252).
 std::string DecodeHelpText(const std::string& bytes) {
   auto starts = [&](std::string_view mark) { return bytes.compare(0, mark.size(), mark) == 0; };
-  if (starts("\xEF\xBB\xBF")) return bytes.substr(3);
+  if (starts(kUtf8Bom)) return bytes.substr(kUtf8Bom.size());
   const bool little = starts("\xFF\xFE");
   if (little || starts("\xFE\xFF")) return Utf16BytesToUtf8(bytes.substr(2), !little);
   return Windows1252ToUtf8(bytes);
-}
-
-std::string ReadWholeFile(const std::string& path) {
-  errno = 0;
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
-                                                       &std::fclose);
-  if (!file) throw FileOpenError(path, errno != 0 ? errno : ENOENT);
-  std::string bytes;
-  char buffer[4096];
-  std::size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) bytes.append(buffer, n);
-  if (std::ferror(file.get())) throw FileOpenError(path, errno != 0 ? errno : EIO);
-  return bytes;
 }
 
 }  // namespace
@@ -79,16 +66,18 @@ void TZVConsole::DisplaySettings() {
   WriteRule('-', 8);
   WriteLn("Connection: " + connection.Name + " (" + connection.AType + ")");
   if (FOwner.ConnectionType() == kConnectionRemote) {
-    WriteLn("Server IP: " + FOwner.ServerIP() +
+    WriteLn("Server IP: " + VisibleText(FOwner.ServerIP()) +
             "; Server Port: " + std::to_string(FOwner.ServerPort()));
   }
   WriteLn(std::string("Connected to the server: ") + (FOwner.IsConnected() ? "Yes" : "No"));
   const TZVCarrierConsole* carrier = FOwner.Carriers().FindObject(FOwner.DefaultCarrierId());
-  WriteLn("Default Carrier: " + (carrier ? carrier->ObjectName() : std::string(kUnknownCarrier)) +
-          " (" + std::to_string(FOwner.DefaultCarrierId()) + ")");
+  WriteLn("Default Carrier: " +
+          (carrier ? VisibleText(carrier->ObjectName()) : std::string(kUnknownCarrier)) + " (" +
+          std::to_string(FOwner.DefaultCarrierId()) + ")");
   WriteLn("Message Settings");
-  WriteLn("Priority: " + PriorityText(FOwner.MsgPriority()) + "; Age Limit: " +
-          std::to_string(FOwner.MsgAge()) + "; Email Subject: " + FOwner.MsgEmailSubject());
+  WriteLn("Priority: " + PriorityText(FOwner.MsgPriority()) +
+          "; Age Limit: " + std::to_string(FOwner.MsgAge()) +
+          "; Email Subject: " + VisibleText(FOwner.MsgEmailSubject()));
   WriteLn();
 }
 
@@ -109,7 +98,7 @@ void TZVConsole::DisplayCurrentConnection() {
   WriteLn(ConnectionRow(ConnectionTypes(FOwner.ConnectionType())));
   WriteRule('-', 44);
   if (FOwner.ConnectionType() == kConnectionRemote) {
-    WriteLn("Server IP: " + FOwner.ServerIP());
+    WriteLn("Server IP: " + VisibleText(FOwner.ServerIP()));
     WriteLn("Server Port: " + std::to_string(FOwner.ServerPort()));
   }
   WriteLn();
@@ -159,15 +148,18 @@ void TZVConsole::DisplayCurrentMsgSettings() {
   WriteLn();
   WriteLn("Priority: " + PriorityText(FOwner.MsgPriority()));
   WriteLn("Age Limit: " + std::to_string(FOwner.MsgAge()));
-  WriteLn("Email Subject: " + FOwner.MsgEmailSubject());
+  WriteLn("Email Subject: " + VisibleText(FOwner.MsgEmailSubject()));
   WriteLn();
 }
 
 void TZVConsole::DisplayHelp(std::string_view fileName) {
   const std::string path = AppFilePath("Help", fileName);
-  const TStringList lines = SplitLines(DecodeHelpText(ReadWholeFile(path)));
+  const platform::FileContents file = platform::ReadWholeFile(path, kMaxHelpFileBytes);
+  if (file.Error != 0) throw FileOpenError(path, file.Error);
+  const TStringList lines = SplitLines(DecodeHelpText(file.Bytes));
   ClearScreen();
-  for (const std::string& line : lines) WriteLn(line);
+  // A help file is not the program's own text: it may be edited by anyone.
+  for (const std::string& line : lines) WriteLn(VisibleText(line));
   WriteLn();
 }
 

@@ -6,14 +6,20 @@
 #include <exception>
 #include <string>
 
+#include "carriers/xml_carrier.h"
 #include "console/system_console.h"
+#include "platform/file_replace.h"
+#include "platform/instance_lock.h"
 #include "platform/message_queue.h"
+#include "support/data_access.h"
 #include "support/exceptions.h"
+#include "support/helpers.h"
 
 namespace zv {
 namespace {
 
 constexpr std::chrono::milliseconds kPollInterval{300};
+constexpr std::string_view kLockFileName = "zvcc.lock";
 // The exit status of a script some of whose messages did not go out.
 constexpr int kStatusNotSent = 3;
 // A script's next line waits at most this long for a start to reach readiness
@@ -87,6 +93,20 @@ void WriteReport(TZVSystemConsole* console, const std::string& line) {
 }  // namespace
 
 int RunConsole(std::unique_ptr<platform::Terminal> terminal) {
+  // One console owns one settings folder: a second one would hand out the
+  // same message numbers and overwrite the first one's settings and log.
+  platform::InstanceLock instance;
+  if (instance.TryLock(AppFilePath("Settings", kLockFileName)) ==
+      platform::InstanceLock::Result::kHeldElsewhere) {
+    terminal->Write("Another zvcc is already running with the settings folder \"" +
+                    AppSubFolder("Settings") + "\"\n");
+    terminal->Flush();
+    return 1;
+  }
+  // What a killed run was writing when it ended; no other process writes here.
+  platform::RemoveLeftoverTemporaries(TDataAccess::IniFilePath());
+  platform::RemoveLeftoverTemporaries(TXmlCarrier::SetupFilePath());
+
   std::unique_ptr<TZVSystemConsole> console;
   int status = 0;
   try {

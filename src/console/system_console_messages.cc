@@ -48,11 +48,11 @@ void TZVSystemConsole::SendMsg(const std::string& address, const std::string& te
                                const std::string& subject, const std::string& age) {
   try {
     const int32_t n = NextMsgId();
-    const std::string debug =
-        StrFormat("%d,%s,%s,%s,%s,%s,%s", n, address.c_str(), text.c_str(), carrier.c_str(),
-                  priority.c_str(), subject.c_str(), age.c_str());
-    FLog->LogItem("Sending Message", StrFormat("Sending message to \"%s\"", address.c_str()),
-                  debug);
+    // Joined, not formatted: a field may hold any character, NUL included,
+    // and the log keeps what is sent.
+    const std::string debug = std::to_string(n) + "," + address + "," + text + "," + carrier + "," +
+                              priority + "," + subject + "," + age;
+    FLog->LogItem("Sending Message", "Sending message to \"" + address + "\"", debug);
     // The seven fields, unquoted: number, carrier, address, priority, age, subject, account.
     const std::string request =
         std::to_string(n) + "," + ValueOrDefault(carrier, std::to_string(FDefaultCarrier)) + "," +
@@ -73,7 +73,7 @@ void TZVSystemConsole::SendMsg(const std::string& address, const std::string& te
       // The operator must never believe that a message went out when it did not.
       ++FMsgFailures;
       const std::string line =
-          StrFormat("Message %d to \"%s\" was not sent: %s", n, address.c_str(), e.what());
+          "Message " + std::to_string(n) + " to \"" + address + "\" was not sent: " + e.what();
       FLog->LogItem("Message Not Sent", line, debug);
       FConsole->WriteLn(line);
     }

@@ -37,7 +37,8 @@ void TZVSystemConsole::LoadSettings() {
   FDefaultAge = TDataAccess::ReadFromIni(kSection, "MsgAge", 120);
   FDefaultSubject =
       UnescapeText(TDataAccess::ReadFromIni(kSection, "MsgSubject", "Zorvane Message"));
-  FCmdPrompt = TDataAccess::ReadFromIni(kSection, "CmdPrompt", "Zorvane Send >");
+  // Written before every line read: a prompt from the file shows its controls.
+  FCmdPrompt = VisibleText(TDataAccess::ReadFromIni(kSection, "CmdPrompt", "Zorvane Send >"));
 }
 
 void TZVSystemConsole::Save() { SaveSettings(); }

@@ -1,5 +1,5 @@
 // Replacing a whole file so that no failure, crash or full disk can leave it
-// half written.
+// half written, and no file planted in the folder can be written through.
 #pragma once
 
 #include <string>
@@ -7,11 +7,26 @@
 
 namespace zv::platform {
 
-// Writes `content` to `path` + ".tmp", flushes it to the disk and renames it
-// over `path`: the file holds either its old or its new content, never a part.
-// Returns 0, or the system's error number of the step that failed; the old
-// file is then untouched and the temporary file is removed (unless something
-// that is not a file stands at its name).
-int ReplaceFileContents(const std::string& path, std::string_view content);
+// What a failed replacement reports: the system's error number and the file
+// whose step failed (the file being replaced when its new version could not
+// be created or put in place, the temporary file when writing it failed).
+struct ReplaceFailure {
+  int Error = 0;  // 0: replaced
+  std::string File;
+};
+
+// Writes `content` to a new temporary file beside `path` (created exclusively
+// under a unique name, never through a link), flushes it to the disk and
+// renames it over `path`: the file holds either its old or its new content,
+// never a part. The new file keeps the permissions (and, where allowed, the
+// owner) of the file it replaces. When `path` is a symbolic link, the file it
+// points to is replaced and the link stays. On failure the old file is
+// untouched and the temporary file is removed.
+ReplaceFailure ReplaceFileContents(const std::string& path, std::string_view content);
+
+// Removes the temporary files of replacements of `path` that a killed process
+// left behind. Only regular files with the temporary name pattern are
+// removed. Call only while no other process can be replacing `path`.
+void RemoveLeftoverTemporaries(const std::string& path);
 
 }  // namespace zv::platform

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/unique_fd.h"
+
 namespace zv::platform {
 
 struct MessageQueue::State {
@@ -24,26 +26,23 @@ struct MessageDispatcher::Impl {
   };
 
   Impl() : FWakeFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
-  ~Impl() {
-    if (FWakeFd >= 0) close(FWakeFd);
-  }
 
   // The wake descriptor is readable exactly while FWaiting holds messages;
   // both change under FLock.
   void SignalLocked() {
     const std::uint64_t one = 1;
-    while (write(FWakeFd, &one, sizeof one) < 0 && errno == EINTR) {
+    while (write(FWakeFd.Get(), &one, sizeof one) < 0 && errno == EINTR) {
     }
   }
   void UnsignalLocked() {
     std::uint64_t count = 0;
-    while (read(FWakeFd, &count, sizeof count) < 0 && errno == EINTR) {
+    while (read(FWakeFd.Get(), &count, sizeof count) < 0 && errno == EINTR) {
     }
   }
 
   std::mutex FLock;
   std::deque<Entry> FWaiting;  // guarded by FLock, in posting order
-  const int FWakeFd;
+  const UniqueFd FWakeFd;
 };
 
 MessageQueue::MessageQueue(MessageDispatcher& dispatcher)
@@ -85,7 +84,7 @@ MessageDispatcher& MessageDispatcher::Main() {
   return main;
 }
 
-int MessageDispatcher::WakeFd() const { return FImpl->FWakeFd; }
+int MessageDispatcher::WakeFd() const { return FImpl->FWakeFd.Get(); }
 
 void MessageDispatcher::DispatchPending() {
   std::deque<Impl::Entry> batch;

@@ -64,7 +64,8 @@ class Terminal {
 
   // Input. KeyPressed never blocks and never consumes what was typed: in
   // interactive mode it is true once a key is waiting, in plain mode once a
-  // complete line (or the end of input) is waiting.
+  // complete line (or the end of input) is waiting. It takes pending signals
+  // first, so a terminating signal throws InputEnded even while lines wait.
   virtual bool KeyPressed() = 0;
 
   // Waits up to `bound` for a key, for `wakeFd` (-1: none) to become readable,
@@ -94,19 +95,39 @@ class Terminal {
   virtual void EndEventOutput() = 0;
 };
 
+// The longest line read, in bytes of UTF-8 without the line end. A longer line
+// is refused as a whole, in both modes: the terminal writes kLineRefused and
+// the limit on a line of its own, drops the line (never holding more of it
+// than the limit) and reads the next one after the prompt again.
+constexpr std::size_t kMaxLineBytes = 1024 * 1024;
+constexpr std::string_view kLineRefused = "The line was refused: it is longer than the limit of ";
+
 // Blocks INT, TERM, HUP, QUIT, WINCH and TSTP in the calling thread (and so in
 // every thread started later), to be taken by the terminal through a signalfd.
 // Call first thing in main, before any thread starts.
 void BlockTerminalSignals();
 
+// Gives the process descriptors 0, 1 and 2 where it was started without them
+// (/dev/null: a closed standard input reads as its end), so that no descriptor
+// opened later takes their place. Call first thing in main.
+void OpenMissingStandardDescriptors();
+
+// The program's text is UTF-8: the character type is taken from the
+// environment where it is UTF-8, otherwise C.UTF-8, so that what is typed and
+// shown keeps every character whatever the environment says. The other
+// categories follow the environment. Call in main, before any thread starts.
+void UseUtf8Characters();
+
 // The terminal on standard input and output: interactive when both are
-// terminals, plain otherwise. Restores the terminal when destroyed (and at
-// exit, should the program end without destroying it). Blocks the terminal
-// signals in the calling thread too, in case main has not.
-std::unique_ptr<Terminal> CreateStdTerminal();
+// terminals, plain otherwise. Restores the terminal when destroyed, at exit
+// and on a fatal signal (SIGABRT, SIGSEGV, SIGBUS, SIGILL, SIGFPE), should the
+// program end without destroying it. Blocks the terminal signals in the
+// calling thread too, in case main has not.
+std::unique_ptr<Terminal> CreateStdTerminal(std::size_t maxLineBytes = kMaxLineBytes);
 
 // A plain-mode terminal on the given descriptors (tests use a pipe or a
 // socketpair). The descriptors stay open when it is destroyed.
-std::unique_ptr<Terminal> CreatePlainTerminal(int inFd, int outFd);
+std::unique_ptr<Terminal> CreatePlainTerminal(int inFd, int outFd,
+                                              std::size_t maxLineBytes = kMaxLineBytes);
 
 }  // namespace zv::platform

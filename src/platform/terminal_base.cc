@@ -4,7 +4,11 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <string>
+#include <utility>
 
 namespace zv::platform {
 namespace {
@@ -16,8 +20,8 @@ constexpr int kOutputStallMs = 5000;
 
 }  // namespace
 
-TerminalBase::TerminalBase(int inFd, int outFd, Size screen)
-    : FInFd(inFd), FOutFd(outFd), FTracker(screen) {}
+TerminalBase::TerminalBase(int inFd, int outFd, Size screen, std::size_t maxLineBytes)
+    : FInFd(inFd), FOutFd(outFd), FMaxLineBytes(maxLineBytes), FTracker(screen) {}
 
 TerminalBase::~TerminalBase() { Flush(); }
 
@@ -47,20 +51,29 @@ void TerminalBase::FinishLine() {
 }
 
 void TerminalBase::Flush() {
-  // Console output failures are not reported: what cannot be written is dropped.
+  // Console output failures are not reported: what cannot be written is
+  // dropped. A write waits for room together with the signals, so that a
+  // stalled reader never holds off a terminating signal; at most PIPE_BUF
+  // bytes go at once, which a pipe with room takes without blocking.
   std::size_t done = 0;
-  while (done < FOut.size()) {
-    const ssize_t wrote = write(FOutFd, FOut.data() + done, FOut.size() - done);
-    if (wrote > 0) {
-      done += static_cast<std::size_t>(wrote);
+  while (done < FOut.size() && !FOutputAbandoned) {
+    pollfd fds[2] = {{FOutFd, POLLOUT, 0}, {FSignals.Fd(), POLLIN, 0}};
+    const int ready = poll(fds, 2, kOutputStallMs);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) break;  // failed, or stalled for too long
+    if ((fds[0].revents & POLLOUT) == 0) {
+      if ((fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) break;
+      CollectSignals();
+      if (FTerminating != 0) FOutputAbandoned = true;
       continue;
     }
-    if (wrote < 0 && errno == EINTR) continue;
-    if (wrote < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      pollfd out{FOutFd, POLLOUT, 0};
-      if (poll(&out, 1, kOutputStallMs) > 0) continue;
+    const std::size_t chunk = std::min<std::size_t>(FOut.size() - done, PIPE_BUF);
+    const ssize_t wrote = write(FOutFd, FOut.data() + done, chunk);
+    if (wrote > 0) {
+      done += static_cast<std::size_t>(wrote);
+    } else if (wrote == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {
+      break;
     }
-    break;
   }
   FOut.clear();
 }
@@ -71,24 +84,45 @@ int TerminalBase::MillisecondsLeft(std::chrono::steady_clock::time_point deadlin
   return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
-void TerminalBase::TakeSignals() {
+void TerminalBase::CollectSignals() {
   while (const auto signo = FSignals.Take()) {
     switch (*signo) {
       case SIGINT:
       case SIGTERM:
       case SIGHUP:
-        LeaveForExit();
-        throw InputEnded{*signo};
+        if (FTerminating == 0) FTerminating = *signo;
+        break;
       case SIGTSTP:
-        Suspend();
+        FStopWanted = true;
         break;
       case SIGWINCH:
-        Resized();
+        FResizeWanted = true;
         break;
       default:  // QUIT is ignored: the program ends only through its exit path
         break;
     }
   }
+}
+
+void TerminalBase::TakeSignals() {
+  CollectSignals();
+  if (FTerminating != 0) {
+    const int signo = std::exchange(FTerminating, 0);  // each signal ends one wait
+    LeaveForExit();
+    throw InputEnded{signo};
+  }
+  if (FStopWanted) {
+    FStopWanted = false;
+    Suspend();
+  }
+  if (FResizeWanted) {
+    FResizeWanted = false;
+    Resized();
+  }
+}
+
+std::string TerminalBase::RefusalText() const {
+  return std::string(kLineRefused) + std::to_string(FMaxLineBytes) + " bytes";
 }
 
 void TerminalBase::Suspend() {
@@ -100,6 +134,7 @@ WaitResult TerminalBase::WaitEvents(std::chrono::milliseconds bound, int wakeFd)
   Flush();
   const auto deadline = std::chrono::steady_clock::now() + bound;
   for (;;) {
+    TakeSignals();
     pollfd fds[2] = {{FSignals.Fd(), POLLIN, 0}, {wakeFd, POLLIN, 0}};
     const int ready = poll(fds, wakeFd >= 0 ? 2 : 1, MillisecondsLeft(deadline));
     if (ready < 0 && errno != EINTR) return WaitResult::kTimeout;

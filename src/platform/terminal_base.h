@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -14,7 +15,7 @@ namespace zv::platform {
 
 class TerminalBase : public Terminal {
  public:
-  TerminalBase(int inFd, int outFd, Size screen);
+  TerminalBase(int inFd, int outFd, Size screen, std::size_t maxLineBytes);
   ~TerminalBase() override;  // flushes
 
   void Write(std::string_view text) override;
@@ -37,19 +38,32 @@ class TerminalBase : public Terminal {
   static int MillisecondsLeft(std::chrono::steady_clock::time_point deadline);
 
   // Handles every pending signal: INT, TERM and HUP throw InputEnded (after
-  // LeaveForExit), TSTP suspends, WINCH resizes, QUIT is ignored.
+  // LeaveForExit), TSTP suspends, WINCH resizes, QUIT is ignored. Never waits.
   void TakeSignals();
+  // The line written for a refused line.
+  std::string RefusalText() const;
   virtual void LeaveForExit() { FinishLine(); }
   virtual void Suspend();
   virtual void Resized() {}
 
   const int FInFd;
   const int FOutFd;
+  const std::size_t FMaxLineBytes;
   ScreenTracker FTracker;
   TerminalSignals FSignals;
 
  private:
+  // Reads the pending signals and notes them for TakeSignals, acting on none.
+  void CollectSignals();
+
   std::string FOut;  // written on Flush, or when it grows large
+  // Signals read but not yet acted on.
+  int FTerminating = 0;  // INT, TERM or HUP; 0: none
+  bool FStopWanted = false;
+  bool FResizeWanted = false;
+  // A terminating signal came while the output was stalled: what is still to
+  // be written is dropped, so the exit path never waits for a stalled reader.
+  bool FOutputAbandoned = false;
 };
 
 }  // namespace zv::platform

@@ -1,6 +1,10 @@
 // Plain mode: standard input is a pipe or a file. Input is read with read()
 // into this terminal's own buffer, so poll tells the truth about what waits (a
 // stdio buffer would hide it). A complete line counts as a key press.
+//
+// The buffer never holds more than one line's limit and one read: each read's
+// bytes are searched once for the line end, and a line that grows past the
+// limit is dropped as it arrives, up to its end.
 #include <poll.h>
 #include <unistd.h>
 
@@ -14,11 +18,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::size_t kReadChunk = 4096;
+constexpr std::size_t kReadChunk = 64 * 1024;
 
 class PlainTerminal final : public TerminalBase {
  public:
-  PlainTerminal(int inFd, int outFd) : TerminalBase(inFd, outFd, Size{}) {}
+  PlainTerminal(int inFd, int outFd, std::size_t maxLineBytes)
+      : TerminalBase(inFd, outFd, Size{}, maxLineBytes) {}
 
   bool IsInteractive() const override { return false; }
 
@@ -30,6 +35,7 @@ class PlainTerminal final : public TerminalBase {
   void GotoXY(int x, int y) override { Put(FTracker.PlainMove(x, y)); }
 
   bool KeyPressed() override {
+    TakeSignals();
     while (!LineWaiting()) {
       pollfd in{FInFd, POLLIN, 0};
       if (poll(&in, 1, 0) <= 0) break;
@@ -42,6 +48,7 @@ class PlainTerminal final : public TerminalBase {
     Flush();
     const auto deadline = Clock::now() + bound;
     for (;;) {
+      TakeSignals();
       if (LineWaiting()) return WaitResult::kKey;
       pollfd fds[3] = {{FInFd, POLLIN, 0}, {FSignals.Fd(), POLLIN, 0}, {wakeFd, POLLIN, 0}};
       const int ready = poll(fds, wakeFd >= 0 ? 3 : 2, MillisecondsLeft(deadline));
@@ -57,58 +64,114 @@ class PlainTerminal final : public TerminalBase {
   }
 
   std::string ReadLine(bool /*history: plain input has none*/) override {
-    Flush();
-    while (!LineWaiting()) {
-      // A line read waits as long as the input stays open: it ends with the
-      // line, the end of input or a signal.
-      pollfd fds[2] = {{FInFd, POLLIN, 0}, {FSignals.Fd(), POLLIN, 0}};
-      const int ready = poll(fds, 2, -1);
-      if (ready < 0 && errno != EINTR) FEnded = true;
-      if (ready > 0) {
-        if (fds[1].revents != 0) TakeSignals();
-        if (fds[0].revents != 0) ReadAvailable();
+    for (;;) {
+      Flush();
+      while (!LineWaiting()) {
+        // A line read waits as long as the input stays open: it ends with the
+        // line, the end of input or a signal.
+        TakeSignals();
+        pollfd fds[2] = {{FInFd, POLLIN, 0}, {FSignals.Fd(), POLLIN, 0}};
+        const int ready = poll(fds, 2, -1);
+        if (ready < 0 && errno != EINTR) FEnded = true;
+        if (ready > 0) {
+          if (fds[1].revents != 0) TakeSignals();
+          if (fds[0].revents != 0) ReadAvailable();
+        }
       }
+      TakeSignals();
+      if (FRefused > 0) {
+        --FRefused;
+        const std::string prompt = FTracker.Line();
+        Emit("\n");
+        Emit(RefusalText());
+        Emit("\n");
+        Emit(prompt);
+        continue;
+      }
+      if (FLineEnd == std::string::npos && FIn.empty()) {
+        FinishLine();
+        throw InputEnded{0};
+      }
+      std::string line = FIn.substr(0, FLineEnd);
+      FIn.erase(0, FLineEnd == std::string::npos ? std::string::npos : FLineEnd + 1);
+      FScanned = 0;
+      FLineEnd = std::string::npos;
+      FindLineEnd();
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      // Echo as a terminal shows what was typed after its prompt.
+      Emit(line);
+      Emit("\n");
+      Flush();
+      return line;
     }
-    const auto end = FIn.find('\n');
-    if (end == std::string::npos && FIn.empty()) {
-      FinishLine();
-      throw InputEnded{0};
-    }
-    std::string line = FIn.substr(0, end);
-    FIn.erase(0, end == std::string::npos ? std::string::npos : end + 1);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    // Echo as a terminal shows what was typed after its prompt.
-    Emit(line);
-    Emit("\n");
-    Flush();
-    return line;
   }
 
   void BeginEventOutput() override {}
   void EndEventOutput() override {}
 
  private:
-  bool LineWaiting() const { return FEnded || FIn.find('\n') != std::string::npos; }
+  bool LineWaiting() const { return FEnded || FRefused > 0 || FLineEnd != std::string::npos; }
 
   // One read of what is waiting; the caller knows something is.
   void ReadAvailable() {
     char chunk[kReadChunk];
     const ssize_t got = read(FInFd, chunk, sizeof chunk);
     if (got > 0) {
-      FIn.append(chunk, static_cast<std::size_t>(got));
+      Take(std::string_view(chunk, static_cast<std::size_t>(got)));
     } else if (got == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {
       FEnded = true;
+      if (FDropping) {
+        // The over-long last line ends with the input.
+        FDropping = false;
+        ++FRefused;
+      }
     }
   }
 
-  std::string FIn;      // read but not yet taken as a line
-  bool FEnded = false;  // the input reported its end (or failed)
+  // Takes bytes read: kept while they belong to a line within the limit.
+  void Take(std::string_view bytes) {
+    while (FDropping && !bytes.empty()) {
+      const std::size_t end = bytes.find('\n');
+      if (end == std::string_view::npos) return;
+      FDropping = false;
+      ++FRefused;
+      bytes.remove_prefix(end + 1);
+    }
+    FIn.append(bytes);
+    FindLineEnd();
+  }
+
+  // Looks for the first line's end in the bytes not yet searched; a first
+  // line past the limit is dropped, so is the rest of it as it arrives.
+  void FindLineEnd() {
+    while (FLineEnd == std::string::npos) {
+      FLineEnd = FIn.find('\n', FScanned);
+      const std::size_t length = FLineEnd == std::string::npos ? FIn.size() : FLineEnd;
+      FScanned = FIn.size();
+      if (length <= FMaxLineBytes + (length > 0 && FIn[length - 1] == '\r' ? 1 : 0)) return;
+      FIn.erase(0, FLineEnd == std::string::npos ? std::string::npos : FLineEnd + 1);
+      FScanned = 0;
+      if (FLineEnd == std::string::npos) {
+        FDropping = true;
+        return;
+      }
+      FLineEnd = std::string::npos;
+      ++FRefused;
+    }
+  }
+
+  std::string FIn;                           // read but not yet taken as a line
+  std::size_t FScanned = 0;                  // FIn's bytes searched for a line end
+  std::size_t FLineEnd = std::string::npos;  // of FIn's first line, once found
+  bool FDropping = false;                    // a line past the limit is being dropped
+  int FRefused = 0;                          // lines dropped whole, not yet reported
+  bool FEnded = false;                       // the input reported its end (or failed)
 };
 
 }  // namespace
 
-std::unique_ptr<Terminal> CreatePlainTerminal(int inFd, int outFd) {
-  return std::make_unique<PlainTerminal>(inFd, outFd);
+std::unique_ptr<Terminal> CreatePlainTerminal(int inFd, int outFd, std::size_t maxLineBytes) {
+  return std::make_unique<PlainTerminal>(inFd, outFd, maxLineBytes);
 }
 
 }  // namespace zv::platform

@@ -28,18 +28,14 @@ void BlockTerminalSignals() {
 
 TerminalSignals::TerminalSignals() {
   const sigset_t set = TerminalSignalSet();
-  FFd = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
-}
-
-TerminalSignals::~TerminalSignals() {
-  if (FFd >= 0) close(FFd);
+  FFd.Reset(signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC));
 }
 
 std::optional<int> TerminalSignals::Take() {
-  if (FFd < 0) return std::nullopt;
+  if (!FFd) return std::nullopt;
   signalfd_siginfo info{};
   for (;;) {
-    const ssize_t got = read(FFd, &info, sizeof info);
+    const ssize_t got = read(FFd.Get(), &info, sizeof info);
     if (got == static_cast<ssize_t>(sizeof info)) return static_cast<int>(info.ssi_signo);
     if (got < 0 && errno == EINTR) continue;
     return std::nullopt;

@@ -7,17 +7,18 @@
 
 #include <optional>
 
+#include "platform/unique_fd.h"
+
 namespace zv::platform {
 
 class TerminalSignals {
  public:
   TerminalSignals();
-  ~TerminalSignals();
   TerminalSignals(const TerminalSignals&) = delete;
   TerminalSignals& operator=(const TerminalSignals&) = delete;
 
   // Readable while one of the signals is pending; -1 if none could be made.
-  int Fd() const { return FFd; }
+  int Fd() const { return FFd.Get(); }
 
   // The next pending signal's number, without waiting.
   std::optional<int> Take();
@@ -28,7 +29,7 @@ class TerminalSignals {
   static void StopProcess();
 
  private:
-  int FFd = -1;
+  UniqueFd FFd;
 };
 
 }  // namespace zv::platform

@@ -1,11 +1,14 @@
 #include "support/custom_log.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstring>
-#include <filesystem>
+#include <climits>
+#include <cstdint>
+#include <optional>
 #include <utility>
 
+#include "platform/file_read.h"
 #include "support/data_access.h"
 #include "support/exceptions.h"
 #include "support/text.h"
@@ -16,27 +19,40 @@ namespace {
 constexpr std::string_view kLogFolder = "Logs";
 
 // Opens an existing log file for reading and writing, or creates it.
-std::FILE* OpenOrCreate(const std::string& path) {
-  std::error_code ec;
-  errno = 0;
-  if (std::filesystem::exists(path, ec)) {
-    std::FILE* file = std::fopen(path.c_str(), "r+b");
-    if (file == nullptr) throw FileOpenError(path, errno != 0 ? errno : EIO);
-    return file;
+void OpenOrCreate(platform::AppendFile& file, const std::string& path) {
+  const int error = file.OpenExisting(path);
+  if (error == ENOENT) {
+    if (const int created = file.CreateAfresh(path)) throw FileCreateError(path, created);
+  } else if (error != 0) {
+    throw FileOpenError(path, error);
   }
-  std::FILE* file = std::fopen(path.c_str(), "w+b");
-  if (file == nullptr) throw FileCreateError(path, errno != 0 ? errno : EIO);
-  return file;
 }
 
 // Deletes the file if it exists and creates it anew.
-std::FILE* CreateAfresh(const std::string& path) {
-  std::error_code ec;
-  std::filesystem::remove(path, ec);  // a failure shows up as the create error
-  errno = 0;
-  std::FILE* file = std::fopen(path.c_str(), "w+b");
-  if (file == nullptr) throw FileCreateError(path, errno != 0 ? errno : EIO);
-  return file;
+void CreateAfresh(platform::AppendFile& file, const std::string& path) {
+  if (const int error = file.CreateAfresh(path)) throw FileCreateError(path, error);
+}
+
+// The number of the last item whose first line (`header`, then the number)
+// stands in `tail`, the end of a log file in UTF-16 little-endian that starts
+// at a line start; nullopt when it holds none.
+std::optional<int32_t> LastItemNumber(std::string_view tail, std::string_view header) {
+  const std::string lineStart = Utf8ToUtf16Bytes("\r\n" + std::string(header));
+  for (std::size_t at = tail.rfind(lineStart); at != std::string_view::npos;
+       at = at == 0 ? std::string_view::npos : tail.rfind(lineStart, at - 1)) {
+    if (at % 2 != 0) continue;  // not on a character boundary
+    std::size_t pos = at + lineStart.size();
+    int64_t number = 0;
+    std::size_t digits = 0;
+    while (pos + 1 < tail.size() && tail[pos + 1] == 0 && tail[pos] >= '0' && tail[pos] <= '9' &&
+           digits < 10) {
+      number = number * 10 + (tail[pos] - '0');
+      pos += 2;
+      ++digits;
+    }
+    if (digits > 0 && number <= INT32_MAX) return static_cast<int32_t>(number);
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -47,7 +63,7 @@ TCustomLog::TCustomLog(std::string dbIdent, std::string fileDefault)
     throw EZVIncompleteObject("Cannot create log object without defaults");
   }
   LoadLogSettings();
-  FLogStream.reset(OpenOrCreate(FFileName));
+  OpenOrCreate(FLogFile, FFileName);
 }
 
 TCustomLog::~TCustomLog() = default;
@@ -114,15 +130,10 @@ void TCustomLog::Reset() {
 void TCustomLog::ShowLog(TStringList& destination) {
   const auto guard = Guard();
   destination.clear();
-  if (!FLogStream) return;
-  std::FILE* file = FLogStream.get();
+  if (!FLogFile.IsOpen()) return;
   std::string bytes;
-  char buffer[4096];
-  std::rewind(file);
-  std::size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, n);
-  if (std::ferror(file) != 0) {
-    std::clearerr(file);
+  const int64_t length = FLogFile.Length();
+  if (length < 0 || FLogFile.ReadAt(0, static_cast<std::size_t>(length), bytes) != 0) {
     throw EZVFileError(StrFormat("Cannot read file \"%s\"", FFileName.c_str()));
   }
   destination = SplitLines(Utf16BytesToUtf8(bytes));
@@ -178,9 +189,9 @@ std::string TCustomLog::FileNameFor(int64_t fileNumber) const {
 void TCustomLog::StartNextFile() {
   int64_t next = int64_t{FFileCount} + 1;
   if (next > FNoOfFiles) next = 1;
-  FLogStream.reset();
+  FLogFile.Close();
   std::string name = FileNameFor(next);
-  FLogStream.reset(CreateAfresh(name));
+  CreateAfresh(FLogFile, name);
   FFileCount = static_cast<int32_t>(next);
   FFileName = std::move(name);
   FItemsCount = 0;
@@ -190,19 +201,33 @@ void TCustomLog::StartNextFile() {
 // again (or created) so that LogLines and later items have one, or the call
 // fails with the file error.
 void TCustomLog::EnsureFileOpen() {
-  if (!FLogStream) FLogStream.reset(OpenOrCreate(FFileName));
+  if (!FLogFile.IsOpen()) OpenOrCreate(FLogFile, FFileName);
 }
 
 void TCustomLog::Append(std::string_view text) {
-  const std::string bytes = Utf8ToUtf16Bytes(text);
-  std::FILE* file = FLogStream.get();
-  errno = 0;
-  if (std::fseek(file, 0, SEEK_END) != 0 ||
-      std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() || std::fflush(file) != 0) {
-    const int error = errno != 0 ? errno : EIO;
-    std::clearerr(file);
-    throw EZVFileError(
-        StrFormat("Cannot write file \"%s\". %s", FFileName.c_str(), std::strerror(error)));
+  // A failed write leaves no part of the text in the file.
+  if (const int error = FLogFile.Append(Utf8ToUtf16Bytes(text))) {
+    throw EZVFileError(StrFormat("Cannot write file \"%s\". %s", FFileName.c_str(),
+                                 platform::FileErrorText(error).c_str()));
+  }
+}
+
+void TCustomLog::ResumeNumbering(std::string_view itemHeader) {
+  const auto guard = Guard();
+  const int64_t length = FLogFile.Length();
+  if (length <= 0) return;
+  // The last header is near the end unless the last item is long: the end is
+  // read first, and a growing part of the file while no header is found.
+  std::string tail;
+  for (int64_t chunk = kResumeChunk;; chunk *= 4) {
+    const int64_t from = std::max<int64_t>(length - chunk, 0);
+    if (FLogFile.ReadAt(from, static_cast<std::size_t>(length - from), tail) != 0) return;
+    if (from == 0) tail.insert(0, Utf8ToUtf16Bytes("\r\n"));  // the file's start is a line start
+    if (const auto last = LastItemNumber(tail, itemHeader)) {
+      FItemsCount = std::max(FItemsCount, *last);
+      return;
+    }
+    if (from == 0) return;
   }
 }
 

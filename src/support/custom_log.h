@@ -11,11 +11,10 @@
 
 #include <atomic>
 #include <cstdint>
-#include <cstdio>
-#include <memory>
 #include <string>
 #include <string_view>
 
+#include "platform/append_file.h"
 #include "support/helpers.h"
 #include "support/timed_lock.h"
 
@@ -67,6 +66,8 @@ class TCustomLog {
   void SetDisplaySettings(const TZVDisplay& value) { FDisplayData = value; }
 
   static constexpr int kLockTimeoutMs = 10000;
+  // How much of the end of the log file is read first when numbering resumes.
+  static constexpr int64_t kResumeChunk = 64 * 1024;
 
  protected:
   // `dbIdent` names the settings section, `fileDefault` is the file-name
@@ -84,23 +85,24 @@ class TCustomLog {
   virtual std::string FormatItem(std::string_view action, std::string_view AMessage,
                                  std::string_view debugInfo) = 0;
 
+  // A process killed between writing an item and saving the counters leaves
+  // the stored count behind the file: numbering carries on after the larger
+  // of the two. `itemHeader` is the text an item's first line starts with,
+  // before its number. Subclasses call it at the end of their construction.
+  void ResumeNumbering(std::string_view itemHeader);
+
   int32_t FItemsCount = 0;  // number of the last item in the current file
   const std::string FDBIdent;
   const std::string FFileDefault;
 
  private:
-  struct TFileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-  };
-  using TFile = std::unique_ptr<std::FILE, TFileCloser>;
-
   std::unique_lock<TTimedLock> Guard() const;
   std::string FileNameFor(int64_t fileNumber) const;
   void StartNextFile();
   void EnsureFileOpen();
   void Append(std::string_view text);
 
-  TFile FLogStream;  // empty only after a failed file change
+  platform::AppendFile FLogFile;  // closed only after a failed file change
   std::string FFileName;
   int32_t FItemsPerFile = 0;
   int32_t FNoOfFiles = 0;

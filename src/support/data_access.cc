@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <ctime>
+#include <functional>
 #include <mutex>
 #include <optional>
 
@@ -15,7 +16,6 @@ namespace zv {
 namespace {
 
 constexpr std::chrono::milliseconds kSaveLockTimeout{200};
-constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 // The one store of the process. Lock guards every member and is held only
 // for work in memory (never across file I/O, except in ReloadForTesting), so
@@ -25,8 +25,9 @@ struct TSharedStore {
   std::condition_variable SaveDone;  // signalled when Saving turns false
   std::string FileName;
   TIniStore Ini;
-  bool Saving = false;     // one thread is rendering and writing the file
-  bool SaveAgain = false;  // a SaveIni gave up waiting; the saving thread writes once more
+  TDataAccess::TFileWriter Writer;  // empty: WriteIniFile
+  bool Saving = false;              // one thread is rendering and writing the file
+  bool SaveAgain = false;           // a SaveIni gave up waiting; the saving thread writes once more
 
   TSharedStore() : FileName(TDataAccess::IniFilePath()), Ini(TIniStore::FromFile(FileName)) {}
 };
@@ -48,13 +49,13 @@ void StoreValue(std::string_view section, std::string_view key, std::string_view
   store.Ini.SetValue(section, key, value);
 }
 
-// Writes BOM + content in one replacement of the whole file. Every failure is
-// reported against `path`, the file the user knows.
+// Writes BOM + content in one replacement of the whole file; a failure names
+// the file whose step failed.
 void WriteIniFile(const std::string& path, std::string_view content) {
   std::string bytes(kUtf8Bom);
   bytes.append(content);
-  if (const int error = platform::ReplaceFileContents(path, bytes))
-    throw FileCreateError(path, error);
+  const platform::ReplaceFailure failure = platform::ReplaceFileContents(path, bytes);
+  if (failure.Error != 0) throw FileCreateError(failure.File, failure.Error);
 }
 
 // Reads one to `maxDigits` decimal digits at `pos`.
@@ -151,8 +152,13 @@ void TDataAccess::SaveIni() {
       store.SaveAgain = false;
       const std::string content = store.Ini.Render();
       const std::string path = store.FileName;
+      const TFileWriter writer = store.Writer;
       guard.unlock();
-      WriteIniFile(path, content);
+      if (writer) {
+        writer(path, content);
+      } else {
+        WriteIniFile(path, content);
+      }
       guard.lock();
     } while (store.SaveAgain);
   } catch (...) {
@@ -300,6 +306,12 @@ void TDataAccess::ReadFromIniSec(std::string_view section, const TStringList& na
       values[i] = ReadFromIni(section, names[i], std::string_view(*text));
     }
   }
+}
+
+void TDataAccess::SetWriterForTesting(TFileWriter writer) {
+  TSharedStore& store = Shared();
+  std::lock_guard guard(store.Lock);
+  store.Writer = std::move(writer);
 }
 
 void TDataAccess::ReloadForTesting() {

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -84,6 +85,10 @@ class TDataAccess {
   // Discards the store and reads it again from IniFilePath(), as a restart
   // would. For tests only.
   static void ReloadForTesting();
+  // Tests stand in for the writing of the file (rendered text without the
+  // byte-order mark); an empty writer restores the real one.
+  using TFileWriter = std::function<void(const std::string& path, std::string_view content)>;
+  static void SetWriterForTesting(TFileWriter writer);
 };
 
 }  // namespace zv

@@ -40,7 +40,7 @@ ZV_DECLARE_EXCEPTION(EZVFrameTooLong, EZVException);
 #undef ZV_DECLARE_EXCEPTION
 
 // "Cannot open file \"<path>\". <reason>" / "Cannot create file ..." with the
-// system's text for errno `err`.
+// reason for `err` (an errno, or platform::kNotRegularFile).
 EFileOpenError FileOpenError(const std::string& path, int err);
 EFileCreateError FileCreateError(const std::string& path, int err);
 

@@ -64,8 +64,8 @@ bool IsDottedQuadAddress(std::string_view text);
 // Increments the counter atomically; a value of 2147483647 or more becomes 1.
 int32_t IncrementId(std::atomic<int32_t>& counter);
 
-// Socket error codes are the classic Windows Sockets numbers; the platform
-// layer maps its own error numbers onto them.
+// Socket error codes are the classic Windows Sockets numbers, the codes the
+// operator texts are known by; the link turns a system error into one.
 enum : int {
   kSockAddrNotAvail = 10049,
   kSockNetUnreach = 10051,

@@ -2,18 +2,15 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <utility>
 
+#include "platform/file_read.h"
 #include "support/exceptions.h"
 #include "support/text.h"
 
 namespace zv {
 namespace {
 
-constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr std::string_view kLineEnd = "\r\n";
 
 // The key of an entry line, or nullopt for a line without "=".
@@ -56,14 +53,10 @@ TIniStore TIniStore::FromText(std::string_view text) {
 }
 
 TIniStore TIniStore::FromFile(const std::string& path) {
-  std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) return {};
-  errno = 0;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw FileOpenError(path, errno != 0 ? errno : EIO);
-  const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  if (in.bad()) throw FileOpenError(path, errno != 0 ? errno : EIO);
-  return FromText(bytes);
+  const platform::FileContents file = platform::ReadWholeFile(path, kMaxFileBytes);
+  if (file.Error == ENOENT) return {};
+  if (file.Error != 0) throw FileOpenError(path, file.Error);
+  return FromText(file.Bytes);
 }
 
 std::string TIniStore::Render() const {

@@ -25,9 +25,11 @@ class TIniStore {
   // become U+FFFD). Lines are trimmed; empty lines, ";" comments and lines
   // before the first section are dropped; "name = value" becomes "name=value".
   static TIniStore FromText(std::string_view text);
-  // A missing file gives an empty store; an unreadable one throws
+  // A missing file gives an empty store; an unreadable one (also a FIFO, a
+  // device, a directory or one larger than kMaxFileBytes) throws
   // EFileOpenError rather than start empty and later overwrite it.
   static TIniStore FromFile(const std::string& path);
+  static constexpr std::size_t kMaxFileBytes = 16 * 1024 * 1024;
 
   // Every section as "[name]", its lines, then one empty line; each line
   // ended by CR LF. No byte-order mark.

@@ -17,6 +17,7 @@ class TSysLog : public TCustomLog {
  public:
   static constexpr std::string_view kSection = "SysLog";
   static constexpr std::string_view kFilePattern = "zvccLog%d.txt";
+  static constexpr std::string_view kItemHeader = "Log Item: ";
 
   // `debugMode` is the console's debug flag (always true in this program).
   explicit TSysLog(bool debugMode = true);

@@ -268,16 +268,6 @@ std::vector<std::string> SplitLines(std::string_view text) {
   return lines;
 }
 
-std::string CrLfToLf(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    out += text[i];
-  }
-  return out;
-}
-
 std::string VisibleText(std::string_view utf8) {
   // Round trip through UTF-16 replaces malformed bytes; then the controls.
   const std::u16string units = Utf8ToUtf16(utf8);

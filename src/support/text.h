@@ -10,6 +10,9 @@
 
 namespace zv {
 
+// The UTF-8 byte-order mark.
+inline constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
 // UTF-8 <-> UTF-16. Malformed UTF-8 is read as U+FFFD per bad byte; unpaired
 // surrogates are written as U+FFFD.
 std::u16string Utf8ToUtf16(std::string_view text);
@@ -56,8 +59,5 @@ std::string StrFormatV(const char* format, va_list args);
 // The lines of `text`: CR LF, LF and CR each end a line; a line end at the
 // very end adds no empty last line.
 std::vector<std::string> SplitLines(std::string_view text);
-
-// Every "\r\n" of `text` as "\n" (the screen and line-based files end lines with "\n").
-std::string CrLfToLf(std::string_view text);
 
 }  // namespace zv

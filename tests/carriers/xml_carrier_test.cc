@@ -1,22 +1,25 @@
 #include "carriers/xml_carrier.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
-#include <random>
 #include <string>
 
 #include "carriers/carriers_console.h"
-#include "platform/program_folder.h"
 #include "support/exceptions.h"
+#include "support/file_size_limit.h"
+#include "support/scratch_folder.h"
 
 namespace zv {
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::EndsWith;
+using ::testing::StartsWith;
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -38,20 +41,12 @@ std::string CarrierXml(const std::string& id, const std::string& name, bool with
 // Each test runs in its own program folder with a Settings subfolder.
 class XmlCarrierTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::random_device random;
-    FFolder = fs::temp_directory_path() /
-              ("zv-carriers-" + std::to_string(random()) + "-" + std::to_string(random()));
-    fs::create_directories(FFolder / "Settings");
-    platform::OverrideProgramFolder(FFolder.string());
+  std::string SetupPath() const {
+    return (FFolder.Path() / "Settings" / "ZVCarriers.ccr").string();
   }
-  void TearDown() override {
-    platform::OverrideProgramFolder("");
-    fs::remove_all(FFolder);
+  std::string Report() const {
+    return ReadFile(FFolder.Path() / "Settings" / "ZVSettingsError.log");
   }
-
-  std::string SetupPath() const { return (FFolder / "Settings" / "ZVCarriers.ccr").string(); }
-  std::string Report() const { return ReadFile(FFolder / "Settings" / "ZVSettingsError.log"); }
 
   void WriteSetup(const std::string& carriers, const std::string& root = "carriers") {
     WriteFile(SetupPath(), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<" + root + ">\n" +
@@ -75,7 +70,7 @@ class XmlCarrierTest : public ::testing::Test {
     return xml.LastError();
   }
 
-  fs::path FFolder;
+  testutil::TScratchFolder FFolder;
 };
 
 TEST_F(XmlCarrierTest, CollectionSurvivesASaveAndALoad) {
@@ -147,14 +142,16 @@ TEST_F(XmlCarrierTest, FailedSaveKeepsTheOldFile) {
   ASSERT_EQ(Save(list), "");
   const std::string before = ReadFile(SetupPath());
 
-  // A folder where the temporary file must go stops even a root user.
-  fs::create_directory(SetupPath() + ".tmp");
   list.FromTcpStr("2,New,1,T,1,p,80,", ',', 18);
-  const std::string error = Save(list);
-  EXPECT_EQ(error.rfind("EFileCreateError - Cannot create file \"" + SetupPath() + "\"", 0), 0u)
-      << error;
+  std::string error;
+  {
+    const testutil::TFileSizeLimit fullDisk(before.size() / 2);
+    error = Save(list);
+  }
+  EXPECT_THAT(error,
+              StartsWith("EFileCreateError - Cannot create file \"" + SetupPath() + ".tmp-"));
+  EXPECT_THAT(error, EndsWith("\". File too large"));
   EXPECT_EQ(ReadFile(SetupPath()), before);
-  EXPECT_TRUE(fs::is_directory(SetupPath() + ".tmp"));
   EXPECT_EQ(Report().rfind(error + "\r\n\r\n", 0), 0u);
 }
 
@@ -222,7 +219,7 @@ TEST_F(XmlCarrierTest, MissingFileEmptiesTheCollection) {
 }
 
 TEST_F(XmlCarrierTest, CreationRewritesTheReport) {
-  WriteFile(FFolder / "Settings" / "ZVSettingsError.log", "old failure");
+  WriteFile(FFolder.Path() / "Settings" / "ZVSettingsError.log", "old failure");
   TXmlCarrier xml;
   EXPECT_EQ(Report().rfind("The \"" + SetupPath() + "\" file settings are correct.\r\n\r\n", 0),
             0u);
@@ -230,7 +227,7 @@ TEST_F(XmlCarrierTest, CreationRewritesTheReport) {
 }
 
 TEST_F(XmlCarrierTest, ReportThatCannotBeWrittenReachesTheCaller) {
-  fs::remove_all(FFolder / "Settings");
+  fs::remove_all(FFolder.Path() / "Settings");
   EXPECT_THROW(TXmlCarrier(), EFileCreateError);
 }
 

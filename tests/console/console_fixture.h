@@ -14,9 +14,9 @@
 
 #include "console/fake_terminal.h"
 #include "console/system_console.h"
-#include "platform/program_folder.h"
 #include "support/data_access.h"
 #include "support/exceptions.h"
+#include "support/scratch_folder.h"
 #include "support/text.h"
 
 namespace zv::testing {
@@ -24,22 +24,12 @@ namespace zv::testing {
 class ConsoleFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    FFolder = std::filesystem::temp_directory_path() /
-              ("zvcc-console-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-               "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(FFolder);
-    std::filesystem::create_directories(FFolder / "Settings");
-    std::filesystem::create_directories(FFolder / "Logs");
-    std::filesystem::copy(std::filesystem::path(ZV_SOURCE_DIR) / "Help", FFolder / "Help");
-    platform::OverrideProgramFolder(FFolder.string());
-    TDataAccess::ReloadForTesting();
+    std::filesystem::copy(std::filesystem::path(ZV_SOURCE_DIR) / "Help", FFolder.Path() / "Help");
   }
 
   void TearDown() override {
     FConsole.reset();
     SystemConsole = nullptr;
-    platform::OverrideProgramFolder("");
-    std::filesystem::remove_all(FFolder);
   }
 
   // The console, created and loaded on first use (settings written before
@@ -85,11 +75,10 @@ class ConsoleFixture : public ::testing::Test {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
-  std::string Ini() const { return ReadFile(FFolder / "Settings" / "zvcc.ini"); }
+  std::string Ini() const { return ReadFile(FFolder.Settings()); }
   // The log files are UTF-16 little-endian.
   std::string Log(int number = 1) const {
-    const std::string bytes =
-        ReadFile(FFolder / "Logs" / ("zvccLog" + std::to_string(number) + ".txt"));
+    const std::string bytes = ReadFile(FFolder.Log(number));
     std::u16string units;
     for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
       units += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
@@ -98,7 +87,7 @@ class ConsoleFixture : public ::testing::Test {
     return Utf16ToUtf8(units);
   }
 
-  std::filesystem::path FFolder;
+  testutil::TScratchFolder FFolder;
   FakeTerminal::Script FScript;
   std::unique_ptr<TZVSystemConsole> FConsole;
   bool FLastResult = true;

@@ -53,17 +53,17 @@ TEST_F(EntryTest, EndOfInputLeavesThroughTheExitPath) {
 }
 
 TEST_F(EntryTest, EscapedErrorIsReportedInOneLineAndFails) {
-  std::filesystem::remove(FFolder / "Help" / "chelp_main.txt");
+  std::filesystem::remove(FFolder.Path() / "Help" / "chelp_main.txt");
   EXPECT_EQ(RunWith({"help", "stat"}), 1);
   EXPECT_THAT(FScript.Output, HasSubstr("Zorvane Send >help\nEFileOpenError: Cannot open file \"" +
-                                        (FFolder / "Help" / "chelp_main.txt").string() +
+                                        (FFolder.Path() / "Help" / "chelp_main.txt").string() +
                                         "\". No such file or directory\n"));
   EXPECT_EQ(FScript.Input.size(), 1u);  // nothing after the error ran
   EXPECT_EQ(Ini(), "");                 // and nothing was saved
 }
 
 TEST_F(EntryTest, MissingLogsFolderEndsTheStartWithItsReport) {
-  std::filesystem::remove_all(FFolder / "Logs");
+  std::filesystem::remove_all(FFolder.Path() / "Logs");
   ::testing::internal::CaptureStdout();
   EXPECT_EQ(RunWith({"q"}), 1);
   const std::string out = ::testing::internal::GetCapturedStdout();

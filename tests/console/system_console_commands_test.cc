@@ -90,21 +90,21 @@ TEST_F(CommandsTest, ClearWritesNothingButTheClear) {
 }
 
 TEST_F(CommandsTest, MissingHelpFileRaisesWithoutClearing) {
-  std::filesystem::remove(FFolder / "Help" / "chelp_main.txt");
+  std::filesystem::remove(FFolder.Path() / "Help" / "chelp_main.txt");
   Console();
   FScript.Output.clear();
   try {
     Console().ReadCmdLine("help");
     FAIL() << "no error";
   } catch (const EFileOpenError& e) {
-    EXPECT_THAT(e.what(), StartsWith("Cannot open file \"" + (FFolder / "Help").string() +
+    EXPECT_THAT(e.what(), StartsWith("Cannot open file \"" + (FFolder.Path() / "Help").string() +
                                      "/chelp_main.txt\". "));
   }
   EXPECT_EQ(FScript.Output, "");
 }
 
 TEST_F(CommandsTest, HelpFileEncodings) {
-  const auto help = FFolder / "Help" / "chelp_carrier.txt";
+  const auto help = FFolder.Path() / "Help" / "chelp_carrier.txt";
   {
     std::ofstream out(help, std::ios::binary);
     out << "caf\xE9\r\nline two\rthree\n";  // 8-bit code page, mixed line ends
@@ -133,6 +133,37 @@ TEST_F(CommandsTest, PromptDefaultComesBackWithoutAQuestion) {
   EXPECT_EQ(out, "");
   EXPECT_EQ(Console().CmdPrompt(), "Zorvane Send >");
   EXPECT_THAT(Ini(), HasSubstr("CmdPrompt=Zorvane Send >\r\n"));
+}
+
+// Texts read from files reach the screen with their control characters shown,
+// never obeyed: a carrier setup file, a help file and the settings file.
+TEST_F(CommandsTest, TextsFromFilesCannotSendTheTerminalEscapes) {
+  const std::string hostile = "\x1b]0;owned\x07\x1b[2J";
+  const std::string shown = "^[]0;owned^G^[[2J";
+  std::ofstream(FFolder.Path() / "Settings" / "ZVCarriers.ccr", std::ios::binary)
+      << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<carriers><carrier><carrierId>3</carrierId>"
+         "<carrierName>\"" +
+             hostile +
+             "\"</carrierName><msgLength>80</msgLength>"
+             "<carrierType>1</carrierType><carrierTypeStr>\"T\x1b[5m\"</carrierTypeStr>"
+             "<addressType>1</addressType><addressTypeStr>\"p\xc2\x9b\"</addressTypeStr>"
+             "<carrierInfo>\"\"</carrierInfo></carrier></carriers>\n";
+  std::ofstream(FFolder.Path() / "Help" / "chelp_main.txt", std::ios::binary)
+      << "\xEF\xBB\xBFhelp " << hostile << "\r\n";
+  std::ofstream(FFolder.Settings(), std::ios::binary)
+      << "[ConsoleSys]\r\nCmdPrompt=P\x1b[2J>\r\nMsgSubject=S" << hostile
+      << "\r\nConnectionId=2\r\nServerIP=h" << hostile << "\r\n";
+  TDataAccess::ReloadForTesting();
+
+  const std::string out = Run("car /a") + Run("stat") + Run("help") + Run("msg /c") + Run("con /c");
+  EXPECT_EQ(out.find('\x1b'), std::string::npos) << out;
+  EXPECT_THAT(out, HasSubstr("  3            " + shown + "  T^[[5m         pM-^["));
+  EXPECT_THAT(out, HasSubstr("Default Carrier: " + shown + " (3)"));
+  EXPECT_THAT(out, HasSubstr("Email Subject: S" + shown));
+  EXPECT_THAT(out, HasSubstr("Server IP: h" + shown));
+  EXPECT_THAT(out, HasSubstr("help " + shown + "\n"));
+  EXPECT_EQ(Console().CmdPrompt(), "P^[[2J>");
+  EXPECT_THAT(Run("car /s", {"0"}), HasSubstr("Current carrier Id: 3 - T^[[5m (pM-^[)"));
 }
 
 }  // namespace

@@ -42,7 +42,7 @@ TEST_F(LinkEventsTest, TheRoadOfAStartLogsInLoadsSavesAndConfirms) {
   EXPECT_EQ(client.Loads, 1);
   client.OnLoadObjects(true, TZVEditObject::eoCarrier, "loaded");
   EXPECT_EQ(client.Ready, 1);
-  EXPECT_TRUE(std::filesystem::exists(FFolder / "Settings" / "ZVCarriers.ccr"));
+  EXPECT_TRUE(std::filesystem::exists(FFolder.Path() / "Settings" / "ZVCarriers.ccr"));
   Output();
   client.Connection(true, 12, "Hello from the server");
   EXPECT_EQ(Output(), "\nConnected to the server\nHello from the server\nZorvane Send >");

@@ -21,9 +21,7 @@ class MessagesTest : public ConsoleFixture {
     if (FSent.size() != 1 || FSent[0].size() != 1) return {};
     return FSent[0][0];
   }
-  void Connect() {
-    Console().SetClientServer(std::make_unique<RecordingClient>(Console(), FSent));
-  }
+  void Connect() { Console().SetClientServer(std::make_unique<RecordingClient>(Console(), FSent)); }
 
   std::vector<TStringList> FSent;
 };
@@ -95,7 +93,7 @@ TEST_F(MessagesTest, SevenFieldsSendNothingAndSaySo) {
 TEST_F(MessagesTest, NumberingFailureIsReportedAndNothingSent) {
   Connect();
   Console();
-  std::filesystem::remove_all(FFolder / "Settings");
+  std::filesystem::remove_all(FFolder.Path() / "Settings");
   FSent.clear();
   const std::string out = Run("555,Hello");
   EXPECT_THAT(out, HasSubstr("Cannot create file \""));
@@ -153,6 +151,23 @@ TEST_F(MessagesTest, ConnectionMessagesByCode) {
     Console().ConnectInfoEvent(c.code, "text");
     EXPECT_EQ(FScript.Output, c.expected) << "type " << c.type << " code " << c.code;
   }
+}
+
+// A NUL inside a field is a character like the other controls: what is sent
+// and what is logged both keep the whole field.
+TEST_F(MessagesTest, ANulInALineIsKeptInWhatIsSentAndWhatIsLogged) {
+  using namespace std::string_literals;
+  Connect();
+  EXPECT_EQ(Sent("5\0"
+                 "55,He\0llo"s),
+            "He\0llo\x03"
+            "1,3,5\0"
+            "55,4,120,Zorvane Message,TerminalAgent"s);
+  const std::string log = Log();
+  EXPECT_THAT(log, HasSubstr("Description: Sending message to \"5\0"
+                             "55\"\r\n"s));
+  EXPECT_THAT(log,
+              HasSubstr("Debug Info: \"1,5\" 00 \"55,He\" 00 \"llo,3,4,Zorvane Message,120\""));
 }
 
 }  // namespace

@@ -53,7 +53,7 @@ TEST_F(SettingsTest, CommandPrompt) {
   };
   for (const Case& c : cases) {
     Restart();
-    std::filesystem::remove(FFolder / "Settings" / "zvcc.ini");
+    std::filesystem::remove(FFolder.Path() / "Settings" / "zvcc.ini");
     TDataAccess::ReloadForTesting();
     const std::string out = Run("cmd", c.answers);
     EXPECT_EQ(Console().CmdPrompt(), c.prompt) << *c.answers.begin();

@@ -125,10 +125,11 @@ class Simulator:
 class Screen:
     """The program in a pseudo-terminal of 80 by 25, with its screen rendered."""
 
-    def __init__(self, installation, cwd="/"):
+    def __init__(self, installation, cwd="/", env=None):
+        """`env`: the program's environment (default: a UTF-8 xterm)."""
         self.term = pyte.Screen(80, 25)
         self.stream = pyte.ByteStream(self.term)
-        env = dict(os.environ, TERM="xterm", LC_ALL="C.UTF-8")
+        env = env or dict(os.environ, TERM="xterm", LC_ALL="C.UTF-8")
         self.child = pexpect.spawn(installation.program, cwd=cwd, env=env,
                                    dimensions=(25, 80), timeout=DEADLINE)
         self.raw = b""

@@ -307,5 +307,26 @@ TEST(InteractiveTerminalTest, WindowChangeAndStopKeyKeepTheEditorGoing) {
   EXPECT_EQ(session.Next(), "line abc");
 }
 
+// A line that grows past the limit is dropped up to its end, said so, and the
+// prompt comes again; a line within it arrives whole, whatever its length.
+TEST(InteractiveTerminalTest, ALinePastTheLimitIsRefusedAndTheNextOneRead) {
+  PtySession session([](const Reporter& report) {
+    BlockTerminalSignals();
+    UseUtf8Characters();
+    auto term = CreateStdTerminal(2000);
+    report("line " + Ask(*term, report, "P> ", true));
+    report("line " + Ask(*term, report, "P> ", true));
+  });
+  ASSERT_TRUE(session.Started());
+  ASSERT_EQ(session.Next(), "ready");
+  session.Type(std::string(2000, 'a') + "\r");
+  EXPECT_EQ(session.Next(), "line " + std::string(2000, 'a'));
+  ASSERT_EQ(session.Next(), "ready");
+  session.Type(std::string(2500, 'b') + "\xc3\xa9\r");
+  EXPECT_TRUE(session.Shows(std::string(kLineRefused) + "2000 bytes\r\nP> "));
+  session.Type("ok \xc3\xa9\r");
+  EXPECT_EQ(session.Next(), "line ok \xc3\xa9");
+}
+
 }  // namespace
 }  // namespace zv::platform

@@ -170,6 +170,24 @@ TEST_F(PlainTerminalTest, WaitWakesForTheWakeDescriptorAndForInputFromAnotherThr
   EXPECT_EQ(FTerm->ReadLine(true), "hello");
 }
 
+// A line past the limit is dropped whole wherever its end arrives, the prompt
+// comes again, and the lines around it are read as they are.
+TEST_F(PlainTerminalTest, LinesPastTheLimitAreRefusedWhole) {
+  FTerm = CreatePlainTerminal(FIn[0], FOut[1], 8);
+  const std::string refused = std::string(kLineRefused) + "8 bytes\n";
+  Type("12345678\n" + std::string(20, 'x'));
+  FTerm->Write("P>");
+  EXPECT_EQ(FTerm->ReadLine(true), "12345678");
+  FTerm->Write("P>");
+  EXPECT_FALSE(FTerm->KeyPressed());  // the long line's end has not come yet
+  Type(std::string(20, 'y') + "\nok\r\n123456789");
+  EXPECT_EQ(FTerm->ReadLine(true), "ok");
+  FTerm->Write("P>");
+  EndInput();
+  EXPECT_THROW(FTerm->ReadLine(true), InputEnded);
+  EXPECT_EQ(Screen(), "P>12345678\nP>\n" + refused + "P>ok\nP>\n" + refused + "P>\n");
+}
+
 // Terminal signals are taken in the wait: INT, TERM and HUP end the input with
 // their number; QUIT and WINCH do not.
 class PlainTerminalSignalTest : public PlainTerminalTest {
@@ -215,6 +233,20 @@ TEST_F(PlainTerminalSignalTest, TerminatingSignalsEndInputWithTheirNumber) {
     EXPECT_EQ(ended.Signal, SIGINT);
   }
   EXPECT_EQ(Screen(), "Answer: \n");
+}
+
+// A script that is never idle (a line always waits) still ends on a
+// terminating signal, at the next look for a key.
+TEST_F(PlainTerminalSignalTest, ASignalIsTakenWhileLinesWait) {
+  Type("1,Hi\n1,Hi\n");
+  ASSERT_TRUE(FTerm->KeyPressed());
+  ASSERT_EQ(pthread_kill(pthread_self(), SIGTERM), 0);
+  try {
+    FTerm->KeyPressed();
+    FAIL() << "no InputEnded";
+  } catch (const InputEnded& ended) {
+    EXPECT_EQ(ended.Signal, SIGTERM);
+  }
 }
 
 TEST_F(PlainTerminalSignalTest, QuitAndWindowChangesAreIgnored) {

@@ -4,9 +4,10 @@
 
 #include <memory>
 
-#include "scratch_folder.h"
 #include "support/data_access.h"
 #include "support/exceptions.h"
+#include "support/file_size_limit.h"
+#include "support/scratch_folder.h"
 
 namespace zv {
 namespace {
@@ -187,6 +188,20 @@ TEST_F(CustomLogTest, PropertiesAcceptOnlyPositiveValues) {
   Log(log, "ab");
   EXPECT_EQ(ReadUtf16(File(2)), u"1:b\r\n");
   EXPECT_EQ(log.NoOfFiles(), 2);
+}
+
+TEST_F(CustomLogTest, AnItemThatCannotBeWrittenWholeLeavesNoPartOfItself) {
+  TTestLog log;
+  Log(log, "a");
+  const std::string before = ReadBytes(File(1));
+  {
+    // A full disk after four more bytes: the item is cut off mid-text.
+    const testutil::TFileSizeLimit fullDisk(before.size() + 4);
+    EXPECT_THROW(Log(log, "b"), EZVFileError);
+  }
+  EXPECT_EQ(ReadBytes(File(1)), before);
+  Log(log, "c");  // space again: the next item takes the number and a line of its own
+  EXPECT_EQ(ReadUtf16(File(1)), u"1:a\r\n2:c\r\n");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "support/data_access.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -12,8 +13,9 @@
 #include <type_traits>
 #include <vector>
 
-#include "scratch_folder.h"
 #include "support/exceptions.h"
+#include "support/file_size_limit.h"
+#include "support/scratch_folder.h"
 
 namespace zv {
 namespace {
@@ -22,6 +24,8 @@ using testutil::ReadBytes;
 using testutil::Restart;
 using testutil::WriteBytes;
 using DA = TDataAccess;
+using ::testing::EndsWith;
+using ::testing::StartsWith;
 
 class DataAccessTest : public ::testing::Test {
  protected:
@@ -126,29 +130,31 @@ TEST_F(DataAccessTest, AFailedSaveKeepsTheOldFileAndTheValuesInMemory) {
   DA::SaveIni();
   const std::string saved = ReadBytes(FFolder.Settings());
   DA::WriteToIni("S", "K", 2);
-
-  // A non-empty directory where the temporary file must go defeats even root.
-  const auto blocker = FFolder.Settings().string() + ".tmp";
-  std::filesystem::create_directories(blocker + "/inside");
-  try {
-    DA::SaveIni();
-    ADD_FAILURE() << "SaveIni succeeded";
-  } catch (const EFileCreateError& e) {
-    EXPECT_EQ(std::string(e.what()).rfind("Cannot create file \"" + DA::IniFilePath() + "\". ", 0),
-              0u)
-        << e.what();
+  DA::WriteToIni("S", "Bulk", std::string(4096, 'x'));
+  {
+    const testutil::TFileSizeLimit fullDisk(1024);
+    try {
+      DA::SaveIni();
+      ADD_FAILURE() << "SaveIni succeeded";
+    } catch (const EFileCreateError& e) {
+      // The error names the file that could not be written: the temporary one.
+      EXPECT_THAT(e.what(), StartsWith("Cannot create file \"" + DA::IniFilePath() + ".tmp-"));
+      EXPECT_THAT(e.what(), EndsWith("\". File too large"));
+    }
   }
   EXPECT_EQ(ReadBytes(FFolder.Settings()), saved);
   EXPECT_EQ(DA::ReadFromIni("S", "K", 0), 2);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(FFolder.Path() / "Settings"),
+                          std::filesystem::directory_iterator()),
+            1)
+      << "a temporary file was left";
 
-  std::filesystem::remove_all(blocker);
   DA::SaveIni();
   Restart();
   EXPECT_EQ(DA::ReadFromIni("S", "K", 0), 2);
 
   std::filesystem::remove_all(FFolder.Path() / "Settings");
   EXPECT_THROW(DA::SaveIni(), EFileCreateError);
-  EXPECT_FALSE(std::filesystem::exists(FFolder.Path() / "Settings"));
 }
 
 TEST_F(DataAccessTest, SectionOperations) {
@@ -213,52 +219,45 @@ TEST_F(DataAccessTest, ConcurrentWritesAndSavesLoseNothing) {
 
 // A save that stays stuck in writing makes a second SaveIni give up after its
 // 200 ms and hand over: the stuck save writes the file once more, with the
-// second caller's change. A FIFO at the temporary file's place keeps the
-// first save stuck until the test drains it.
+// second caller's change.
 TEST_F(DataAccessTest, ASaveThatCannotWaitHandsItsChangesToTheRunningSave) {
-  const std::string fifo = FFolder.Settings().string() + ".tmp";
-  if (std::system(("mkfifo '" + fifo + "'").c_str()) != 0) GTEST_SKIP() << "no mkfifo";
-  DA::WriteToIni("S", "Bulk", std::string(1 << 20, 'x'));  // more than a pipe holds
-  DA::WriteToIni("S", "First", 1);
-  std::thread first([] { DA::SaveIni(); });
-
-  // Should the save never open the FIFO, this unblocks the test's open.
   std::mutex mutex;
   std::condition_variable cv;
-  bool opened = false;
-  std::thread watchdog([&] {
+  bool stuck = false;
+  bool release = false;
+  std::vector<std::string> written;
+  DA::SetWriterForTesting([&](const std::string&, std::string_view content) {
     std::unique_lock lock(mutex);
-    if (!cv.wait_for(lock, std::chrono::seconds(20), [&] { return opened; })) {
-      if (std::FILE* f = std::fopen(fifo.c_str(), "r+b")) std::fclose(f);
+    written.emplace_back(content);
+    if (written.size() == 1) {
+      stuck = true;
+      cv.notify_all();
+      cv.wait_for(lock, std::chrono::seconds(20), [&] { return release; });
     }
   });
-  std::FILE* reader = std::fopen(fifo.c_str(), "rb");  // returns once the save writes
+  DA::WriteToIni("S", "First", 1);
+  std::thread first([] { DA::SaveIni(); });
   {
-    std::lock_guard lock(mutex);
-    opened = true;
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(20), [&] { return stuck; }));
   }
-  cv.notify_all();
-  watchdog.join();
-  ASSERT_NE(reader, nullptr);
 
   DA::WriteToIni("S", "Second", 2);
   const auto start = std::chrono::steady_clock::now();
   DA::SaveIni();
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
-
-  std::string drained;
-  char buffer[65536];
-  std::size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof buffer, reader)) > 0) drained.append(buffer, n);
-  std::fclose(reader);
+  {
+    std::lock_guard lock(mutex);
+    release = true;
+  }
+  cv.notify_all();
   first.join();
+  DA::SetWriterForTesting({});
 
-  EXPECT_NE(drained.find("First=1"), std::string::npos);
-  EXPECT_EQ(drained.find("Second="), std::string::npos);
-  ASSERT_TRUE(std::filesystem::is_regular_file(FFolder.Settings()));
-  Restart();
-  EXPECT_EQ(DA::ReadFromIni("S", "Second", 0), 2);
-  EXPECT_EQ(DA::ReadFromIni("S", "Bulk", "").size(), std::size_t{1} << 20);
+  ASSERT_EQ(written.size(), 2u);
+  EXPECT_NE(written[0].find("First=1"), std::string::npos);
+  EXPECT_EQ(written[0].find("Second="), std::string::npos);
+  EXPECT_NE(written[1].find("Second=2"), std::string::npos);
 }
 
 }  // namespace

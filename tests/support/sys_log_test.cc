@@ -2,12 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <thread>
 #include <vector>
 
-#include "scratch_folder.h"
 #include "support/data_access.h"
 #include "support/helpers.h"
+#include "support/scratch_folder.h"
 #include "support/text.h"
 
 namespace zv {
@@ -113,6 +114,30 @@ TEST_F(SysLogTest, ItemsFromSeveralThreadsNeverInterleave) {
   }
   Restart();
   EXPECT_EQ(TDataAccess::ReadFromIni("SysLog", "LogItemsCount", 0), kThreads * kItems);
+}
+
+// A process killed between writing an item and saving the counters: the file
+// is ahead of the stored count, and numbering must not repeat a number.
+TEST_F(SysLogTest, NumberingCarriesOnAfterTheLargerOfTheStoredCountAndTheFile) {
+  const struct {
+    int stored;
+    const char16_t* next;
+  } cases[] = {{1, u"Log Item: 4 ("}, {7, u"Log Item: 8 ("}};
+  for (const auto& c : cases) {
+    std::filesystem::remove(FFolder.Log(1));
+    {
+      TSysLog log;
+      for (const char* action : {"a", "b", "c"}) log.LogItem(action, "Log Item: 99", "");
+    }
+    TDataAccess::WriteToIni("SysLog", "LogItemsCount", c.stored);
+    TDataAccess::SaveIni();
+    Restart();
+    TSysLog log;
+    log.LogItem("d", "", "");
+    const std::u16string text = ReadUtf16(FFolder.Log(1));
+    EXPECT_NE(text.find(c.next), std::u16string::npos) << c.stored;
+    EXPECT_EQ(text.find(u"Log Item: 2 ("), text.rfind(u"Log Item: 2 (")) << c.stored;
+  }
 }
 
 }  // namespace

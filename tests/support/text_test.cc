@@ -48,7 +48,6 @@ TEST(TextTest, TrimCaseAndPadding) {
   EXPECT_EQ(PadRight("ab", 4), "ab  ");
   EXPECT_EQ(PadRight("äb", 4), "äb  ");
   EXPECT_EQ(PadRight("toolong", 3), "toolong");
-  EXPECT_EQ(CrLfToLf("a\r\nb\rc\n"), "a\nb\rc\n");
   EXPECT_EQ(StrFormat("%-5d|%s", 42, "x"), "42   |x");
 }
 

@@ -1,0 +1,30 @@
+// What a terminal program sets up in its process before anything else runs.
+#include <fcntl.h>
+#include <langinfo.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <clocale>
+#include <cstring>
+
+#include "platform/terminal.h"
+
+namespace zv::platform {
+
+void OpenMissingStandardDescriptors() {
+  for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free descriptor is the missing one. It is meant to stay open
+    // for the life of the process, as the standard descriptors do.
+    const int opened = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    if (opened >= 0 && opened != fd) close(opened);
+  }
+}
+
+void UseUtf8Characters() {
+  std::setlocale(LC_ALL, "");
+  if (std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0) return;
+  std::setlocale(LC_CTYPE, "C.UTF-8");
+}
+
+}  // namespace zv::platform
