@@ -5,10 +5,15 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "protocol/global_types.h"
 
 namespace zv {
+
+// The heading of every error in received zVP data and of a refused protocol
+// number; the detail follows on the next line ("\r\n") or after ". ".
+inline constexpr std::string_view kProtocolErrorText = "zVP protocol error";
 
 // Wire texts: TZVProtocol::TcpCmdToStr / StrToTcpCmd.
 enum class TTcpCommand : uint8_t {

@@ -34,6 +34,8 @@ ZV_DECLARE_EXCEPTION(EZVFileError, EZVException);
 ZV_DECLARE_EXCEPTION(EZVNoFile, EZVFileError);
 ZV_DECLARE_EXCEPTION(EZVFileFormat, EZVFileError);
 ZV_DECLARE_EXCEPTION(EZVTcpConnection, EZVException);
+// A text too long for one zVP frame; it is refused before anything is written.
+ZV_DECLARE_EXCEPTION(EZVFrameTooLong, EZVException);
 
 #undef ZV_DECLARE_EXCEPTION
 
