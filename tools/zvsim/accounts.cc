@@ -1,5 +1,4 @@
-#include "accounts.h"
-
+#include "zvsim/accounts.h"
 
 namespace zv::sim {
 
@@ -15,22 +14,31 @@ TZVLoginResult TAccountBook::LogIn(std::string_view name, std::string_view passw
   if (account == FAccounts.end() || account->second.Password != password)
     return TZVLoginResult::slrLoginError;
   if (account->second.Disabled) return TZVLoginResult::slrAccountDisabled;
-  const int32_t holder = Holder(name);
-  if (holder != 0 && holder != connection) return TZVLoginResult::slrDuplicateLogin;
-  Release(connection);
+  platform::MutexLock lock(FMutex);
+  const auto held = FLoggedIn.find(name);
+  if (held != FLoggedIn.end() && held->second != connection)
+    return TZVLoginResult::slrDuplicateLogin;
+  ReleaseLocked(connection);
   FLoggedIn.emplace(account->first, connection);
   return TZVLoginResult::slrLoginOK;
 }
 
 void TAccountBook::LogOut(std::string_view name) {
+  platform::MutexLock lock(FMutex);
   if (const auto it = FLoggedIn.find(name); it != FLoggedIn.end()) FLoggedIn.erase(it);
 }
 
 void TAccountBook::Release(int32_t connection) {
+  platform::MutexLock lock(FMutex);
+  ReleaseLocked(connection);
+}
+
+void TAccountBook::ReleaseLocked(int32_t connection) {
   std::erase_if(FLoggedIn, [connection](const auto& entry) { return entry.second == connection; });
 }
 
 int32_t TAccountBook::Holder(std::string_view name) const {
+  platform::MutexLock lock(FMutex);
   const auto it = FLoggedIn.find(name);
   return it == FLoggedIn.end() ? 0 : it->second;
 }

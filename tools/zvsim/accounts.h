@@ -1,7 +1,8 @@
 // The simulator's accounts: who may log in, with which password, and who is
 // logged in now. An account is logged in by at most one connection at a time;
 // the login lasts until that connection logs out, logs in again under another
-// name, or ends.
+// name, or ends. Connections run on threads of their own: every operation is
+// atomic, so two logins of one account can never both succeed.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/thread_annotations.h"
 #include "protocol/msg_global.h"
 
 namespace zv::sim {
@@ -35,18 +37,23 @@ class TAccountBook {
   // slrAccountDisabled, slrDuplicateLogin when another connection holds the
   // account, else slrLoginOK, and the connection then holds it (giving up any
   // other account it held).
-  TZVLoginResult LogIn(std::string_view name, std::string_view password, int32_t connection);
+  TZVLoginResult LogIn(std::string_view name, std::string_view password, int32_t connection)
+      EXCLUDES(FMutex);
   // The logout notice: the account is free again, whichever connection held it.
-  void LogOut(std::string_view name);
+  void LogOut(std::string_view name) EXCLUDES(FMutex);
   // The connection ended: whatever it held is free.
-  void Release(int32_t connection);
+  void Release(int32_t connection) EXCLUDES(FMutex);
 
   // The connection holding `name`, or 0.
-  int32_t Holder(std::string_view name) const;
+  int32_t Holder(std::string_view name) const EXCLUDES(FMutex);
 
  private:
-  std::map<std::string, TSimAccount, std::less<>> FAccounts;
-  std::map<std::string, int32_t, std::less<>> FLoggedIn;  // account -> connection
+  void ReleaseLocked(int32_t connection) REQUIRES(FMutex);
+
+  std::map<std::string, TSimAccount, std::less<>> FAccounts;  // fixed at construction
+  mutable platform::Mutex FMutex;
+  std::map<std::string, int32_t, std::less<>> FLoggedIn
+      GUARDED_BY(FMutex);  // account -> connection
 };
 
 }  // namespace zv::sim

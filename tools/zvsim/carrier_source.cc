@@ -1,4 +1,4 @@
-#include "carrier_source.h"
+#include "zvsim/carrier_source.h"
 
 #include <memory>
 #include <string_view>
@@ -25,12 +25,12 @@ struct TCarrierSpec {
 };
 
 std::string CarrierRecord(const TZVCarrierConsole& carrier, char delimiter) {
-  return JoinDelimited({carrier.ObjectIdStr(), carrier.ObjectName(),
-                        std::to_string(carrier.CarrierType()), carrier.CarrierTypeStr(),
-                        std::to_string(static_cast<int>(carrier.AddressType())),
-                        carrier.AddressTypeStr(), std::to_string(carrier.MsgLength()),
-                        JoinDelimited(carrier.Info(), delimiter)},
-                       delimiter);
+  return JoinDelimited(
+      {carrier.ObjectIdStr(), carrier.ObjectName(), std::to_string(carrier.CarrierType()),
+       carrier.CarrierTypeStr(), std::to_string(static_cast<int>(carrier.AddressType())),
+       carrier.AddressTypeStr(), std::to_string(carrier.MsgLength()),
+       JoinDelimited(carrier.Info(), delimiter)},
+      delimiter);
 }
 
 bool SameCarrier(const TZVCarrierConsole& a, const TZVCarrierConsole& b) {
@@ -44,14 +44,40 @@ bool SameCarrier(const TZVCarrierConsole& a, const TZVCarrierConsole& b) {
 
 TZVCarriersConsole BuiltInCarriers() {
   const std::vector<TCarrierSpec> specs = {
-      {1, "SMS Gateway, Europe", 2, "SMS Gateway", TZVAddressType::atSMS, 160,
+      {1,
+       "SMS Gateway, Europe",
+       2,
+       "SMS Gateway",
+       TZVAddressType::atSMS,
+       160,
        {"Numbers in international form, +44...", "Replies are not forwarded"}},
-      {2, "E-mail \"Relay\"", 3, "SMTP Relay", TZVAddressType::atEmail, 4000,
+      {2,
+       "E-mail \"Relay\"",
+       3,
+       "SMTP Relay",
+       TZVAddressType::atEmail,
+       4000,
        {"Host: relay.example.org, port 25", "Subject taken from the message"}},
-      {3, "Pager Network", 1, "TAP Modem", TZVAddressType::atPager, 80,
+      {3,
+       "Pager Network",
+       1,
+       "TAP Modem",
+       TZVAddressType::atPager,
+       80,
        {"Dial-up TAP modem on line 1", "Numeric and alphanumeric pagers"}},
-      {4, "Fleet Radio", 4, "Unit Link", TZVAddressType::atUnitId, 120, {"Vehicle units of the fleet"}},
-      {5, "MDT Dispatch", 5, "MDT Link", TZVAddressType::atMdtId, 500,
+      {4,
+       "Fleet Radio",
+       4,
+       "Unit Link",
+       TZVAddressType::atUnitId,
+       120,
+       {"Vehicle units of the fleet"}},
+      {5,
+       "MDT Dispatch",
+       5,
+       "MDT Link",
+       TZVAddressType::atMdtId,
+       500,
        {"Mobile data terminals", "Shows \"urgent\" messages first"}},
   };
   TZVCarriersConsole carriers;

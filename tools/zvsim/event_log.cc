@@ -1,4 +1,4 @@
-#include "event_log.h"
+#include "zvsim/event_log.h"
 
 #include <chrono>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "misbehaviour.h"
+#include "zvsim/misbehaviour.h"
 
 #include <algorithm>
 #include <array>
@@ -47,6 +47,19 @@ std::string MalformedText(std::string_view text) {
   std::string spoiled(text);
   std::erase(spoiled, '\x1D');
   return spoiled;
+}
+
+std::vector<std::string> FramePieces(std::string_view frame) {
+  std::vector<std::string> pieces;
+  const std::size_t cuts[] = {1, 2 + (frame.size() - std::min<std::size_t>(frame.size(), 2)) / 2};
+  std::size_t start = 0;
+  for (const std::size_t cut : cuts) {
+    if (cut <= start || cut >= frame.size()) continue;
+    pieces.emplace_back(frame.substr(start, cut - start));
+    start = cut;
+  }
+  pieces.emplace_back(frame.substr(start));
+  return pieces;
 }
 
 }  // namespace zv::sim

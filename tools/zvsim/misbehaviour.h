@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zv::sim {
 
@@ -35,15 +36,15 @@ enum class TSpoil : uint8_t {
 };
 
 struct TMisbehaviour {
-  bool Protocol17 = false;            // answer in zVP 1.1
-  int32_t ReplyDelayMs = 0;           // every reply leaves this late
+  bool Protocol17 = false;              // answer in zVP 1.1
+  int32_t ReplyDelayMs = 0;             // every reply leaves this late
   std::optional<int32_t> SplitPauseMs;  // frames go in three pieces this far apart
-  bool RefuseConnection = false;      // CONNECT 6 instead of 2 and no login request
-  int32_t EndCode = 0;                // after readiness: CONNECT with this code, then close
-  int32_t FloodCount = 0;             // after readiness: this many unsolicited results
-  bool LoadFails = false;             // the carrier load is answered with result 20
-  bool Silent = false;                // nothing is ever answered
-  std::map<TSimStage, TSpoil> Spoils;  // at most one per stage
+  bool RefuseConnection = false;        // CONNECT 6 instead of 2 and no login request
+  int32_t EndCode = 0;                  // after readiness: CONNECT with this code, then close
+  int32_t FloodCount = 0;               // after readiness: this many unsolicited results
+  bool LoadFails = false;               // the carrier load is answered with result 20
+  bool Silent = false;                  // nothing is ever answered
+  std::map<TSimStage, TSpoil> Spoils;   // at most one per stage
 };
 
 // The codes with which the server may end a ready link.
@@ -54,5 +55,10 @@ std::string EmptyFrame();
 std::string TopBitLengthFrame(std::string_view frame);
 std::string HalfFrame(std::string_view frame);
 std::string MalformedText(std::string_view text);
+
+// A frame cut in three for slow sending: the first byte of the length, the
+// second with the first half of the text, the rest (fewer pieces for a frame
+// too short for three).
+std::vector<std::string> FramePieces(std::string_view frame);
 
 }  // namespace zv::sim

@@ -1,4 +1,4 @@
-#include "options.h"
+#include "zvsim/options.h"
 
 #include <functional>
 #include <optional>
@@ -191,6 +191,31 @@ TParsedOptions ParseOptions(const std::vector<std::string>& args) {
   return parsed;
 }
 
+namespace {
+
+// `text` in lines of at most `width` characters after `indent`.
+std::string Wrapped(std::string_view text, std::size_t indent, std::size_t width) {
+  std::string out;
+  std::string line;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find(' ', start);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view word = text.substr(start, end - start);
+    if (!line.empty() && line.size() + 1 + word.size() > width) {
+      out += std::string(indent, ' ') + line + "\n";
+      line.clear();
+    }
+    if (!line.empty()) line += ' ';
+    line += word;
+    start = end + 1;
+  }
+  if (!line.empty()) out += std::string(indent, ' ') + line + "\n";
+  return out;
+}
+
+}  // namespace
+
 std::string HelpText() {
   std::string text =
       "Usage: zvsim [OPTION]...\n"
@@ -200,11 +225,14 @@ std::string HelpText() {
   for (const TOptionSpec& spec : OptionSpecs()) {
     std::string head = "  " + std::string(spec.Name);
     if (!spec.ValueName.empty()) head += " " + std::string(spec.ValueName);
-    text += head + "\n      " + std::string(spec.Help) + "\n";
+    text += head + "\n" + Wrapped(spec.Help, 6, 72);
   }
-  text += "\nSTAGE is the console's request whose answer is spoiled: " + std::string(kStageNames) +
-          "\n(connect, login, carrier load, readiness, message). The spoiled frame replaces the\n"
-          "first frame of that answer; at most one option may spoil each stage.\n";
+  text += "\n" + Wrapped("STAGE is the console's request whose answer is spoiled: " +
+                             std::string(kStageNames) +
+                             " (its connect, login, carrier load, readiness and messages). The "
+                             "spoiled frame replaces the first frame of that answer; at most one "
+                             "option may spoil each stage.",
+                         0, 78);
   return text;
 }
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "accounts.h"
-#include "misbehaviour.h"
 #include "protocol/msg_global.h"
+#include "zvsim/accounts.h"
+#include "zvsim/misbehaviour.h"
 
 namespace zv::sim {
 

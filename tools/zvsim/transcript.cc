@@ -1,4 +1,4 @@
-#include "transcript.h"
+#include "zvsim/transcript.h"
 
 #include <cerrno>
 
@@ -14,8 +14,8 @@ std::size_t Utf8SequenceLength(std::string_view text, std::size_t at) {
   const unsigned char lead = byte(at);
   if (lead < 0x80) return 1;
   std::size_t length = 0;
-  unsigned char low = 0x80;  // the range of the second byte, which rules out
-  unsigned char high = 0xBF; // overlong forms, surrogates and values past U+10FFFF
+  unsigned char low = 0x80;   // the range of the second byte, which rules out
+  unsigned char high = 0xBF;  // overlong forms, surrogates and values past U+10FFFF
   if (lead >= 0xC2 && lead <= 0xDF) {
     length = 2;
   } else if (lead >= 0xE0 && lead <= 0xEF) {
@@ -46,11 +46,21 @@ std::string JsonQuote(std::string_view text) {
   for (std::size_t i = 0; i < text.size();) {
     const auto c = static_cast<unsigned char>(text[i]);
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (c < 0x20 || c == 0x7F) {
           out += "\\u00";
@@ -90,13 +100,16 @@ TJsonLine& TJsonLine::Add(std::string_view key, int64_t value) {
   return *this;
 }
 
-TTranscript::TTranscript(const std::string& path) : FFile(std::fopen(path.c_str(), "wb")) {
+TTranscript::TTranscript(const std::string& path) {
+  platform::MutexLock lock(FMutex);
+  FFile.reset(std::fopen(path.c_str(), "wb"));
   if (!FFile) throw FileCreateError(path, errno);
 }
 
 bool TTranscript::Write(const TJsonLine& line) {
-  if (!FFile) return false;
   const std::string text = line.Text() + "\n";
+  platform::MutexLock lock(FMutex);
+  if (!FFile) return true;
   if (std::fwrite(text.data(), 1, text.size(), FFile.get()) != text.size() ||
       std::fflush(FFile.get()) != 0) {
     FFile.reset();

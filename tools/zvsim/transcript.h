@@ -1,7 +1,7 @@
 // The simulator's transcript: one JSON object per line for every frame a
 // console sent, so that a test can assert what went over the wire. Lines are
 // flushed as they are written, so a reader sees each frame as soon as it has
-// been handled.
+// been handled. Connections write from their own threads; lines never mix.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+
+#include "platform/thread_annotations.h"
 
 namespace zv::sim {
 
@@ -41,16 +43,16 @@ class TTranscript {
   // Creates or truncates `path`; throws EFileCreateError when it cannot.
   explicit TTranscript(const std::string& path);
 
-  // Appends the line and flushes it. A failed write closes the transcript:
-  // that Write and every later one return false.
-  bool Write(const TJsonLine& line);
-  bool Active() const { return FFile != nullptr; }
+  // Appends the line and flushes it. False only when this write failed; the
+  // transcript is then closed and drops every later line.
+  bool Write(const TJsonLine& line) EXCLUDES(FMutex);
 
  private:
   struct TFileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
   };
-  std::unique_ptr<std::FILE, TFileCloser> FFile;
+  platform::Mutex FMutex;
+  std::unique_ptr<std::FILE, TFileCloser> FFile GUARDED_BY(FMutex);
 };
 
 }  // namespace zv::sim
