@@ -170,7 +170,7 @@ TParsedOptions ParseOptions(const std::vector<std::string>& args) {
     const std::size_t equals = arg.find('=');
     const std::string name = arg.substr(0, equals);
     const TOptionSpec* spec = FindSpec(name);
-    if (spec == nullptr) return Failure("unknown option \"" + arg + "\" (see --help)");
+    if (spec == nullptr) return Failure(arg + " is not an option (see --help)");
     if (!spec->Apply) {
       parsed.Outcome = TParsedOptions::TOutcome::poHelp;
       return parsed;
