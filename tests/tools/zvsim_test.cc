@@ -27,6 +27,7 @@ namespace {
 const TZVProtocol kProtocol;
 constexpr char kAccount[] = "TerminalAgent";
 constexpr char kIp[] = "127.0.0.1";
+const std::string kEtx = "\x03";  // ends the text of a send order and of a send result
 
 // The console's side: builds requests as the console does.
 class TConsole : public TZVProtocolSession {
@@ -75,26 +76,17 @@ std::unique_ptr<TZVRemoteMsg> Parse(const std::string& frame) {
 
 // "CONNECT 2; LOGIN 1", with " p17" for answers in zVP 1.1, "raw", "abort", "close".
 std::string Describe(const std::vector<TSimOutput>& outputs) {
+  static constexpr const char* kOtherKinds[] = {"", "raw", "abort", "close"};
   std::string text;
   for (const TSimOutput& output : outputs) {
     if (!text.empty()) text += "; ";
-    switch (output.Kind) {
-      case TSimOutputKind::okFrame: {
-        const auto msg = Parse(output.Bytes);
-        text += msg->TcpCommandStr() + " " + std::to_string(msg->MsgResult());
-        if (msg->Protocol() != kProtocolV12) text += " p" + std::to_string(msg->Protocol());
-        break;
-      }
-      case TSimOutputKind::okRaw:
-        text += "raw";
-        break;
-      case TSimOutputKind::okAbort:
-        text += "abort";
-        break;
-      case TSimOutputKind::okClose:
-        text += "close";
-        break;
+    if (output.Kind != TSimOutputKind::okFrame) {
+      text += kOtherKinds[static_cast<int>(output.Kind)];
+      continue;
     }
+    const auto msg = Parse(output.Bytes);
+    text += msg->TcpCommandStr() + " " + std::to_string(msg->MsgResult());
+    if (msg->Protocol() != kProtocolV12) text += " p" + std::to_string(msg->Protocol());
   }
   return text;
 }
@@ -156,25 +148,21 @@ TEST(ZvsimSession, AnswersTheRoadOfAStartAndAMessage) {
 
   // The console's result splitter: the text before the first 0x03, then the
   // field list split at the reply's delimiter.
-  const auto sent =
-      session->OnFrame(console.Send("Hi, \"you\"\x03"
-                                    "7,3,555,4,120,Zorvane, Message,TerminalAgent",
-                                    42));
+  const auto sent = session->OnFrame(
+      console.Send("Hi, \"you\"" + kEtx + "7,3,555,4,120,Zorvane, Message,TerminalAgent", 42));
   ASSERT_EQ(Describe(sent), "MSG_SEND 0");
   const auto result = Parse(sent[0].Bytes);
   EXPECT_EQ(result->TransactionId(), 42);
-  const std::size_t split = result->Msg().find('\x03');
+  const std::size_t split = result->Msg().find(kEtx);
   EXPECT_EQ(result->Msg().substr(0, split),
             "Message 7 accepted for 555 through carrier 3 (Pager Network)");
   EXPECT_EQ(SplitDelimited(result->Msg().substr(split + 1), result->FieldDelimit()[0]),
             (TStringList{"555", "1", "Hi, \"you\"", "Contact 555"}));
 
-  const auto refused = Parse(session
-                                 ->OnFrame(console.Send("Hi\x03"
-                                                        "8,9,555,4,120,S,A"))[0]
-                                 .Bytes);
+  const auto refused =
+      Parse(session->OnFrame(console.Send("Hi" + kEtx + "8,9,555,4,120,S,A"))[0].Bytes);
   EXPECT_EQ(refused->MsgResult(), kSendRefused);
-  EXPECT_EQ(SplitDelimited(refused->Msg().substr(refused->Msg().find('\x03') + 1), ',')[1], "0");
+  EXPECT_EQ(SplitDelimited(refused->Msg().substr(refused->Msg().find(kEtx) + 1), ',')[1], "0");
 
   std::ifstream lines(transcript);
   std::string first, second;
@@ -252,9 +240,8 @@ TEST(ZvsimSession, RejectsWhatItDoesNotTake) {
   TWorld world;
   TConsole console;
   auto fresh = world.Session(1);
-  for (const std::string& request : {console.Load(), console.Ready(),
-                                     console.Send("a\x03"
-                                                  "1,3,5,4,1,s,u")}) {
+  for (const std::string& request :
+       {console.Load(), console.Ready(), console.Send("a" + kEtx + "1,3,5,4,1,s,u")}) {
     const auto answer = fresh->OnFrame(request);
     ASSERT_EQ(Describe(answer), "TCP_ERROR 2");
   }

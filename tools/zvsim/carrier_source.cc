@@ -14,7 +14,7 @@ namespace {
 
 constexpr char kRecordSeparator = '\x1E';
 
-struct TCarrierSpec {
+struct TCarrierEntry {
   int32_t Id;
   const char* Name;
   int32_t TypeCode;
@@ -43,7 +43,7 @@ bool SameCarrier(const TZVCarrierConsole& a, const TZVCarrierConsole& b) {
 }  // namespace
 
 TZVCarriersConsole BuiltInCarriers() {
-  const std::vector<TCarrierSpec> specs = {
+  const std::vector<TCarrierEntry> entries = {
       {1,
        "SMS Gateway, Europe",
        2,
@@ -81,11 +81,11 @@ TZVCarriersConsole BuiltInCarriers() {
        {"Mobile data terminals", "Shows \"urgent\" messages first"}},
   };
   TZVCarriersConsole carriers;
-  for (const TCarrierSpec& spec : specs) {
+  for (const TCarrierEntry& entry : entries) {
     const std::string record = JoinDelimited(
-        {std::to_string(spec.Id), spec.Name, std::to_string(spec.TypeCode), spec.TypeName,
-         std::to_string(static_cast<int>(spec.AddressType)), AddressTypeText(spec.AddressType),
-         std::to_string(spec.MsgLength), JoinDelimited(spec.Info, ',')},
+        {std::to_string(entry.Id), entry.Name, std::to_string(entry.TypeCode), entry.TypeName,
+         std::to_string(static_cast<int>(entry.AddressType)), AddressTypeText(entry.AddressType),
+         std::to_string(entry.MsgLength), JoinDelimited(entry.Info, ',')},
         ',');
     carriers.Add(std::make_unique<TZVCarrierConsole>(record, ',', kProtocolV12));
   }

@@ -13,7 +13,7 @@ namespace {
 // Applies an option's value; returns why the value is not acceptable, or "".
 using TApply = std::function<std::string(TSimOptions&, const std::string&)>;
 
-struct TOptionSpec {
+struct TOptionEntry {
   std::string_view Name;
   std::string_view ValueName;  // empty for a switch
   std::string_view Help;
@@ -64,8 +64,8 @@ TApply Switch(std::function<void(TSimOptions&)> set) {
 
 constexpr int32_t kMaxMs = 600000;  // ten minutes
 
-const std::vector<TOptionSpec>& OptionSpecs() {
-  static const std::vector<TOptionSpec> specs = {
+const std::vector<TOptionEntry>& OptionEntries() {
+  static const std::vector<TOptionEntry> entries = {
       {"--address", "ADDR", "IPv4 address to listen on (default 127.0.0.1)",
        [](TSimOptions& options, const std::string& value) -> std::string {
          if (value.empty()) return "expects an IPv4 address";
@@ -144,12 +144,12 @@ const std::vector<TOptionSpec>& OptionSpecs() {
        Spoil(TSpoil::spTopBitLength)},
       {"--help", "", "this text and nothing else", nullptr},
   };
-  return specs;
+  return entries;
 }
 
-const TOptionSpec* FindSpec(std::string_view name) {
-  for (const TOptionSpec& spec : OptionSpecs()) {
-    if (spec.Name == name) return &spec;
+const TOptionEntry* FindOption(std::string_view name) {
+  for (const TOptionEntry& option : OptionEntries()) {
+    if (option.Name == name) return &option;
   }
   return nullptr;
 }
@@ -169,23 +169,23 @@ TParsedOptions ParseOptions(const std::vector<std::string>& args) {
     const std::string& arg = args[i];
     const std::size_t equals = arg.find('=');
     const std::string name = arg.substr(0, equals);
-    const TOptionSpec* spec = FindSpec(name);
-    if (spec == nullptr) return Failure(arg + " is not an option (see --help)");
-    if (!spec->Apply) {
+    const TOptionEntry* option = FindOption(name);
+    if (option == nullptr) return Failure(arg + " is not an option (see --help)");
+    if (!option->Apply) {
       parsed.Outcome = TParsedOptions::TOutcome::poHelp;
       return parsed;
     }
     std::string value;
-    if (spec->ValueName.empty()) {
+    if (option->ValueName.empty()) {
       if (equals != std::string::npos) return Failure(name + " takes no value");
     } else if (equals != std::string::npos) {
       value = arg.substr(equals + 1);
     } else if (i + 1 < args.size()) {
       value = args[++i];
     } else {
-      return Failure(name + " expects " + std::string(spec->ValueName));
+      return Failure(name + " expects " + std::string(option->ValueName));
     }
-    if (const std::string error = spec->Apply(parsed.Options, value); !error.empty())
+    if (const std::string error = option->Apply(parsed.Options, value); !error.empty())
       return Failure(name + " " + error + ", not \"" + value + "\"");
   }
   return parsed;
@@ -222,10 +222,10 @@ std::string HelpText() {
       "A Zorvane Server simulator speaking zVP over TCP/IP: it accepts consoles, logs them\n"
       "in, reports its carriers and answers their messages, until it is interrupted or\n"
       "terminated.\n\n";
-  for (const TOptionSpec& spec : OptionSpecs()) {
-    std::string head = "  " + std::string(spec.Name);
-    if (!spec.ValueName.empty()) head += " " + std::string(spec.ValueName);
-    text += head + "\n" + Wrapped(spec.Help, 6, 72);
+  for (const TOptionEntry& option : OptionEntries()) {
+    std::string head = "  " + std::string(option.Name);
+    if (!option.ValueName.empty()) head += " " + std::string(option.ValueName);
+    text += head + "\n" + Wrapped(option.Help, 6, 72);
   }
   text += "\n" + Wrapped("STAGE is the console's request whose answer is spoiled: " +
                              std::string(kStageNames) +
