@@ -139,7 +139,8 @@ class HostileTest(unittest.TestCase):
         for signo in (signal.SIGABRT, signal.SIGSEGV):
             s = Screen(self.inst)
             s.wait_prompt(PROMPT)
-            self.assertFalse(sane(s.child.child_fd))  # the editor's raw mode
+            # The editor takes the terminal into its raw mode around the prompt.
+            s.wait_for(lambda t: not sane(t.child.child_fd), "the editor's raw mode")
             os.kill(s.child.pid, signo)
             s.wait_exit()
             self.assertTrue(sane(s.child.child_fd), signo)

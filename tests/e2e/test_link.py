@@ -11,6 +11,11 @@ from zvcc_e2e import Installation, Screen, Simulator
 PROMPT = "Zorvane Send >"
 
 
+def wait_connected(screen):
+    """The line that readiness prints, alone (the status screen's line differs)."""
+    screen.wait_for(lambda s: "Connected to the server" in s.lines(), "the ready line")
+
+
 def commands(frames, command, result=None):
     return [f for f in frames if f.get("command") == command
             and (result is None or f.get("result") == result)]
@@ -42,7 +47,7 @@ class LinkTest(unittest.TestCase):
 
     def test_start_carriers_message_and_stop_with_logout(self):
         sim, screen = self.started()
-        screen.wait_text("Connected to the server")
+        wait_connected(screen)
         frames = sim.wait_frames(lambda f: commands(f, "CONNECT", 12), "the readiness")
         login = commands(frames, "LOGIN")[0]
         self.assertEqual((login["user"], login["password"], login["encoding"]),
@@ -67,7 +72,7 @@ class LinkTest(unittest.TestCase):
 
     def test_exit_without_stop_sends_no_logout(self):
         sim, screen = self.started()
-        screen.wait_text("Connected to the server")
+        wait_connected(screen)
         sim.wait_frames(lambda f: commands(f, "CONNECT", 12), "the readiness")
         screen.type_line("q")
         self.assertEqual(screen.wait_exit(), 0)
@@ -75,7 +80,7 @@ class LinkTest(unittest.TestCase):
 
     def test_a_killed_server_is_a_lost_connection_and_a_restart_connects(self):
         sim, screen = self.started()
-        screen.wait_text("Connected to the server")
+        wait_connected(screen)
         sim.proc.send_signal(signal.SIGKILL)
         screen.wait_text("Lost connection to the server")
         screen.wait_prompt(PROMPT)
@@ -84,7 +89,7 @@ class LinkTest(unittest.TestCase):
         again = self.simulator("--port", str(sim.port))
         screen.type_line("cls", PROMPT)
         screen.type_line("start")
-        screen.wait_text("Connected to the server")
+        wait_connected(screen)
         again.wait_frames(lambda f: commands(f, "CONNECT", 12), "the second readiness")
         screen.type_line("q")
         self.assertEqual(screen.wait_exit(), 0)
