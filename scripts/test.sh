@@ -20,7 +20,7 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 echo "== Threaded tests with ThreadSanitizer"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZV_TSAN=ON >/dev/null
 tsan_targets=()
-for t in platform_tests support_tests link_tests; do
+for t in platform_tests support_tests link_tests tools_tests; do
   if cmake --build build-tsan --target help | grep -q "^$t:"; then tsan_targets+=("$t"); fi
 done
 cmake --build build-tsan -j "$jobs" --target "${tsan_targets[@]}"
