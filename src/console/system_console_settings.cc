@@ -59,7 +59,9 @@ void TZVSystemConsole::SaveSettings() {
 int32_t TZVSystemConsole::NextMsgId() {
   const int32_t n = IncrementId(FMsgId);
   TDataAccess::WriteToIni(kSection, "LastMsgNo", n);
-  TDataAccess::SaveIni();
+  // Saved with every message: atomic and whole after a kill, without waiting
+  // for the disk each time.
+  TDataAccess::SaveIni(TDataAccess::TFlush::kToSystem);
   return n;
 }
 

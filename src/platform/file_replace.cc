@@ -65,7 +65,8 @@ bool WriteAll(int fd, std::string_view content) {
 
 }  // namespace
 
-ReplaceFailure ReplaceFileContents(const std::string& path, std::string_view content) {
+ReplaceFailure ReplaceFileContents(const std::string& path, std::string_view content,
+                                   bool flushToDisk) {
   const std::string target = ReplacedFile(path);
   struct stat old {};
   const bool haveOld = ::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode);
@@ -88,7 +89,7 @@ ReplaceFailure ReplaceFileContents(const std::string& path, std::string_view con
     if (::fchmod(fd.Get(), old.st_mode & 07777) != 0) error = errno;
   }
   if (error == 0 && !WriteAll(fd.Get(), content)) error = errno;
-  if (error == 0 && ::fsync(fd.Get()) != 0) error = errno;
+  if (error == 0 && flushToDisk && ::fsync(fd.Get()) != 0) error = errno;
   if (::close(fd.Release()) != 0 && error == 0 && errno != EINTR) error = errno;
   if (error != 0) {
     ::unlink(temporary.c_str());

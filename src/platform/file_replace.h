@@ -22,7 +22,15 @@ struct ReplaceFailure {
 // owner) of the file it replaces. When `path` is a symbolic link, the file it
 // points to is replaced and the link stays. On failure the old file is
 // untouched and the temporary file is removed.
-ReplaceFailure ReplaceFileContents(const std::string& path, std::string_view content);
+//
+// `flushToDisk`: the new content reaches the disk before the rename, so it
+// survives a crash of the system too. Without it the replacement is still
+// atomic for every reader and survives the program being killed at any moment
+// (the system holds the written file); only a crash of the system itself may
+// bring back the previous content. Counters saved several times per message
+// take that cheaper road.
+ReplaceFailure ReplaceFileContents(const std::string& path, std::string_view content,
+                                   bool flushToDisk = true);
 
 // Removes the temporary files of replacements of `path` that a killed process
 // left behind. Only regular files with the temporary name pattern are

@@ -84,7 +84,8 @@ void TCustomLog::SaveLogSettings() {
   TDataAccess::WriteToIni(FDBIdent, "MaxFiles", FNoOfFiles);
   TDataAccess::WriteToIni(FDBIdent, "MaxItems", FItemsPerFile);
   TDataAccess::WriteToIni(FDBIdent, "LogEnabled", FEnabled.load());
-  TDataAccess::SaveIni();
+  // Saved with every item; numbering also carries on from the file itself.
+  TDataAccess::SaveIni(TDataAccess::TFlush::kToSystem);
 }
 
 void TCustomLog::LogItem(std::string_view action, std::string_view AMessage,

@@ -28,6 +28,7 @@ struct TSharedStore {
   TDataAccess::TFileWriter Writer;  // empty: WriteIniFile
   bool Saving = false;              // one thread is rendering and writing the file
   bool SaveAgain = false;           // a SaveIni gave up waiting; the saving thread writes once more
+  bool SaveAgainToDisk = false;     // ... and wanted its save on the disk
 
   TSharedStore() : FileName(TDataAccess::IniFilePath()), Ini(TIniStore::FromFile(FileName)) {}
 };
@@ -51,10 +52,10 @@ void StoreValue(std::string_view section, std::string_view key, std::string_view
 
 // Writes BOM + content in one replacement of the whole file; a failure names
 // the file whose step failed.
-void WriteIniFile(const std::string& path, std::string_view content) {
+void WriteIniFile(const std::string& path, std::string_view content, bool flushToDisk) {
   std::string bytes(kUtf8Bom);
   bytes.append(content);
-  const platform::ReplaceFailure failure = platform::ReplaceFileContents(path, bytes);
+  const platform::ReplaceFailure failure = platform::ReplaceFileContents(path, bytes, flushToDisk);
   if (failure.Error != 0) throw FileCreateError(failure.File, failure.Error);
 }
 
@@ -137,19 +138,23 @@ std::string FormatDateTime(const TDateTime& value) {
 
 std::string TDataAccess::IniFilePath() { return AppFilePath("Settings", "zvcc.ini"); }
 
-void TDataAccess::SaveIni() {
+void TDataAccess::SaveIni(TFlush flush) {
   TSharedStore& store = Shared();
   std::unique_lock guard(store.Lock);
   if (!store.SaveDone.wait_for(guard, kSaveLockTimeout, [&store] { return !store.Saving; })) {
     // The saving thread sees this flag before it finishes and renders the
     // store again, so this call's changes reach the file without waiting here.
     store.SaveAgain = true;
+    if (flush == TFlush::kToDisk) store.SaveAgainToDisk = true;
     return;
   }
   store.Saving = true;
+  bool toDisk = flush == TFlush::kToDisk;
   try {
     do {
+      toDisk = toDisk || store.SaveAgainToDisk;
       store.SaveAgain = false;
+      store.SaveAgainToDisk = false;
       const std::string content = store.Ini.Render();
       const std::string path = store.FileName;
       const TFileWriter writer = store.Writer;
@@ -157,7 +162,7 @@ void TDataAccess::SaveIni() {
       if (writer) {
         writer(path, content);
       } else {
-        WriteIniFile(path, content);
+        WriteIniFile(path, content, toDisk);
       }
       guard.lock();
     } while (store.SaveAgain);

@@ -36,7 +36,14 @@ class TDataAccess {
   // When another thread's save has been running for 200 ms already, this call
   // hands its work to that thread (which saves once more after its own write)
   // and returns without waiting longer.
-  static void SaveIni();
+  //
+  // kToDisk: the file reaches the disk before SaveIni returns (settings the
+  // operator changes). kToSystem: the cheaper save of counters that change with
+  // every message or log item; atomic all the same, and whole after the program
+  // is killed at any moment, but a crash of the system itself may bring back an
+  // earlier file.
+  enum class TFlush { kToDisk, kToSystem };
+  static void SaveIni(TFlush flush = TFlush::kToDisk);
 
   // Integer read: decimal, or hexadecimal after "$", "x" or "0x"; `aDefault`
   // when absent, empty or not an integer.
