@@ -109,7 +109,9 @@ void TZVSystemConsole::ConnectInfoEvent(int32_t resultCode, const std::string& r
     default:
       return;  // 0, 2, 5, 8, 13 and unknown codes print nothing
   }
-  if (resultCode == kConnClientReady) FLinkReady = true;
+  // Readiness, or a failed start that leaves the client in place, ends a
+  // start as far as a script waiting for it is concerned.
+  if (resultCode == kConnClientReady || resultCode == kConnFailed) FLinkReady = true;
   // Most of these texts come from the server: never let it drive the terminal.
   FConsole->WriteLn(VisibleText(text));
   if (after == After::kPrompt || (after == After::kPromptOnTcp && tcp)) WritePrompt();

@@ -179,6 +179,12 @@ class ScriptTest(unittest.TestCase):
         self.assertEqual(status, 3, out)
         self.assertIn("Cannot find Zorvane Server", out)
 
+    def test_a_script_on_the_default_local_type_is_told_at_once(self):
+        status, out = self.inst.run_plain("start\n555,Hello\n")
+        self.assertEqual(status, 3, out)
+        self.assertIn("Cannot connect to the local Zorvane Server (COM).", out)
+        self.assertIn("was not sent", out)
+
     def test_quit_keeps_status_0(self):
         status, _ = self.inst.run_plain("555,Hello\nq\n")
         self.assertEqual(status, 0)
