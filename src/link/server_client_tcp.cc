@@ -41,8 +41,10 @@ TZVServerClientTcp::~TZVServerClientTcp() {
     } catch (...) {
     }
   }
-  // A connect thread that has not yet been reaped has finished its work (the
-  // stop waited for it); its ConnectionComplete is dropped with the queue.
+  // A connect thread still to be reaped has either finished (the stop waited
+  // for it) or not yet begun; the abort makes a beginning one fail at once.
+  // Its ConnectionComplete is dropped with the queue.
+  FZVServer.Abort();
   FConnectThread.reset();
   {
     platform::MutexLock lock(FLock);
