@@ -110,7 +110,6 @@ int RunConsole(std::unique_ptr<platform::Terminal> terminal) {
   std::unique_ptr<TZVSystemConsole> console;
   int status = 0;
   try {
-    // The component model of the original platform needs no start-up here.
     console = std::make_unique<TZVSystemConsole>(std::move(terminal));
     SystemConsole = console.get();
     console->Load();
