@@ -40,17 +40,33 @@ class MessageDispatcher {
   // The process's dispatcher, created on first use.
   static MessageDispatcher& Main();
 
-  // Readable while messages wait (an eventfd); for the main loop's poll.
+  // Readable while messages wait or a watched descriptor is readable; for the
+  // main loop's poll.
   int WakeFd() const;
 
-  // Main thread: runs every message waiting now, without waiting for new ones.
-  // A message may destroy queues (its own included); their later messages are
-  // then dropped.
+  // Main thread: runs every message waiting now, without waiting for new ones,
+  // then every watch's handler. A message may destroy queues (its own
+  // included); their later messages are then dropped.
   void DispatchPending();
+
+  // Main thread: while the returned handle lives, `fd` readable makes WakeFd()
+  // readable, and every DispatchPending() calls `handler` (whether or not `fd`
+  // is readable, so work a handler's owner has already taken in is not left
+  // waiting). The handler must consume what makes `fd` readable, or drop the
+  // watch; it may drop any watch, its own included. `fd` stays open while
+  // watched.
+  class Watch {
+   public:
+    virtual ~Watch() = default;
+  };
+  std::unique_ptr<Watch> AddWatch(int fd, std::function<void()> handler);
+
+  struct Impl;
 
  private:
   friend class MessageQueue;
-  struct Impl;
+  void DispatchMessages();
+  void RunWatches();
   std::unique_ptr<Impl> FImpl;
 };
 

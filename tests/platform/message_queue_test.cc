@@ -1,7 +1,9 @@
 #include "platform/message_queue.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <poll.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <memory>
@@ -162,6 +164,47 @@ TEST(MessageQueueTest, QueueDestroyedWhileAnotherThreadPostsToItsNeighbour) {
 TEST(MessageQueueTest, MainDispatcherIsOneForTheProcess) {
   EXPECT_EQ(&MessageDispatcher::Main(), &MessageDispatcher::Main());
   EXPECT_GE(MessageDispatcher::Main().WakeFd(), 0);
+}
+
+// A watched descriptor wakes the loop's poll while readable; its handler runs
+// on every dispatch and may drop its own watch and another's.
+TEST(MessageQueueTest, WatchedDescriptorsWakeAndTheirHandlersRunEachDispatch) {
+  MessageDispatcher dispatcher;
+  int pipeA[2];
+  int pipeB[2];
+  ASSERT_EQ(pipe2(pipeA, O_NONBLOCK), 0);
+  ASSERT_EQ(pipe2(pipeB, O_NONBLOCK), 0);
+  std::unique_ptr<MessageDispatcher::Watch> watchA;
+  std::unique_ptr<MessageDispatcher::Watch> watchB;
+  int runsA = 0;
+  int runsB = 0;
+  watchA = dispatcher.AddWatch(pipeA[0], [&] {
+    ++runsA;
+    char c;
+    if (read(pipeA[0], &c, 1) == 1 && c == 'x') {
+      watchB.reset();
+      watchA.reset();
+    }
+  });
+  watchB = dispatcher.AddWatch(pipeB[0], [&] { ++runsB; });
+
+  EXPECT_FALSE(Readable(dispatcher.WakeFd()));
+  dispatcher.DispatchPending();  // handlers run whether or not their descriptor is ready
+  EXPECT_EQ(runsA, 1);
+  EXPECT_EQ(runsB, 1);
+
+  ASSERT_EQ(write(pipeB[1], "b", 1), 1);
+  EXPECT_TRUE(Readable(dispatcher.WakeFd()));
+
+  ASSERT_EQ(write(pipeA[1], "x", 1), 1);
+  dispatcher.DispatchPending();  // A drops both watches; B's handler does not run after
+  EXPECT_EQ(runsA, 2);
+  EXPECT_EQ(runsB, 1);
+  EXPECT_EQ(watchA, nullptr);
+  EXPECT_FALSE(Readable(dispatcher.WakeFd()));  // B's byte is still there, but unwatched
+  dispatcher.DispatchPending();
+  EXPECT_EQ(runsA, 2);
+  for (int fd : {pipeA[0], pipeA[1], pipeB[0], pipeB[1]}) close(fd);
 }
 
 }  // namespace

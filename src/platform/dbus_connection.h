@@ -1,0 +1,171 @@
+// DBusConnection: one connection to a message bus, for the client of a service
+// on the bus (method calls with a time-out, properties, signal subscriptions)
+// and for a service (a well-known name, exported objects, signals).
+//
+// The connection does no work of its own: nothing runs on any other thread.
+// Its owner watches Fd() in its poll and calls Process() when it is readable
+// and after each call out, which runs the handlers of arrived signals and of
+// incoming method calls. Handlers run only inside Process(); they may call out
+// on the connection, and may drop subscriptions and exports (their own
+// included), but must not destroy the connection.
+//
+// Values cross in the shapes this system uses: b, i, d, s, o and as; a property
+// set of GetAll arrives as a name-value map of the same shapes.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace zv::platform {
+
+struct DBusObjectPath {
+  std::string Path;
+  bool operator==(const DBusObjectPath&) const = default;
+};
+
+using DBusValue =
+    std::variant<bool, int32_t, double, std::string, DBusObjectPath, std::vector<std::string>>;
+using DBusArgs = std::vector<DBusValue>;
+
+// The D-Bus type code of a value: "b", "i", "d", "s", "o" or "as".
+std::string DBusSignatureOf(const DBusValue& value);
+
+// A failure on the bus: an error reply (its name and message), no reply within
+// the time-out (org.freedesktop.DBus.Error.NoReply), no bus to reach, or a
+// reply of another shape than expected. what() is the bus's own text.
+class DBusError : public std::runtime_error {
+ public:
+  DBusError(std::string name, const std::string& message)
+      : std::runtime_error(message), FName(std::move(name)) {}
+  const std::string& Name() const { return FName; }
+
+ private:
+  std::string FName;
+};
+
+inline constexpr std::chrono::milliseconds kDBusDefaultTimeout{25000};
+
+enum class DBusBusKind { kSession, kSystem };
+
+// The bus of the local server: `localBus` is the value of ZVCC_LOCAL_BUS
+// ("session" or "system"; empty when unset), `sessionAddress` whether
+// DBUS_SESSION_BUS_ADDRESS is set. Throws DBusError for any other value.
+DBusBusKind ChooseLocalBus(const std::string& localBus, bool sessionAddressSet);
+// The same, read from the environment.
+DBusBusKind LocalBusFromEnvironment();
+
+// Dropping a handle ends what it stands for (a subscription, an export).
+class DBusHandle {
+ public:
+  virtual ~DBusHandle() = default;
+};
+
+using DBusSignalHandler = std::function<void(const DBusArgs& args)>;
+
+// A method of an exported interface. The handler gets the arguments and
+// returns the reply's values; it answers an error reply by throwing
+// DBusError, and answers nothing at all (the caller waits for its time-out)
+// by returning std::nullopt.
+struct DBusMethod {
+  std::string Name;
+  std::vector<std::pair<std::string, std::string>> In;   // name, type code
+  std::vector<std::pair<std::string, std::string>> Out;  // name, type code
+  std::function<std::optional<DBusArgs>(const DBusArgs& args)> Handler;
+};
+
+// A read-only property, read through its getter whenever it is asked for.
+struct DBusProperty {
+  std::string Name;
+  std::string Type;
+  std::function<DBusValue()> Getter;
+};
+
+struct DBusSignal {
+  std::string Name;
+  std::vector<std::pair<std::string, std::string>> Args;  // name, type code
+};
+
+struct DBusInterface {
+  std::string Name;
+  std::vector<DBusMethod> Methods;
+  std::vector<DBusProperty> Properties;
+  std::vector<DBusSignal> Signals;
+};
+
+class DBusConnection {
+ public:
+  // Connects to the bus and says hello. Throws DBusError with the reason when
+  // the bus cannot be reached.
+  static std::unique_ptr<DBusConnection> Open(DBusBusKind kind);
+  // Connects to the bus at `address` ("unix:path=..."), as a private bus of a
+  // test or of the demo is reached.
+  static std::unique_ptr<DBusConnection> OpenAddress(const std::string& address);
+
+  ~DBusConnection();
+  DBusConnection(const DBusConnection&) = delete;
+  DBusConnection& operator=(const DBusConnection&) = delete;
+
+  // Readable while there is something for Process() to do.
+  int Fd() const;
+  // Runs every handler for what has arrived, without waiting. Returns whether
+  // anything was processed. Throws DBusError when the connection is broken.
+  bool Process();
+  // The connection's own unique name (":1.42").
+  std::string UniqueName() const;
+
+  // --- Calling a service ---
+
+  // Calls `member` and waits at most `timeout` for the reply; the argument
+  // types follow the values. Returns the reply's values; throws DBusError.
+  DBusArgs Call(const std::string& destination, const std::string& path,
+                const std::string& interface, const std::string& member, const DBusArgs& args,
+                std::chrono::milliseconds timeout = kDBusDefaultTimeout);
+  // org.freedesktop.DBus.Properties.GetAll of `interface`.
+  std::map<std::string, DBusValue> GetAllProperties(
+      const std::string& destination, const std::string& path, const std::string& interface,
+      std::chrono::milliseconds timeout = kDBusDefaultTimeout);
+  // org.freedesktop.DBus.Properties.Get.
+  DBusValue GetProperty(const std::string& destination, const std::string& path,
+                        const std::string& interface, const std::string& name,
+                        std::chrono::milliseconds timeout = kDBusDefaultTimeout);
+  // The unique name that owns `name` now, starting a registered service for it
+  // first when no one owns it (bus activation). Throws DBusError with the
+  // bus's reason when neither works.
+  std::string StartServiceAndGetOwner(const std::string& name,
+                                      std::chrono::milliseconds timeout = kDBusDefaultTimeout);
+  // Calls `handler` inside Process() for each signal `member` of `interface`
+  // sent by `sender` (a unique name) from `path`.
+  std::unique_ptr<DBusHandle> Subscribe(const std::string& sender, const std::string& path,
+                                        const std::string& interface, const std::string& member,
+                                        DBusSignalHandler handler);
+  // Calls `handler(newOwner)` inside Process() when the owner of `name`
+  // changes; an empty `newOwner` means the name has no owner any more.
+  std::unique_ptr<DBusHandle> WatchNameOwner(const std::string& name,
+                                             std::function<void(const std::string&)> handler);
+
+  // --- Serving ---
+
+  // Serves `interface` at `path` (introspectable, with its properties) until
+  // the handle is dropped.
+  std::unique_ptr<DBusHandle> Export(const std::string& path, DBusInterface interface);
+  // Takes the well-known `name`; throws DBusError when another owner holds it.
+  void RequestName(const std::string& name);
+  // Emits a signal; its argument types follow the values.
+  void EmitSignal(const std::string& path, const std::string& interface, const std::string& member,
+                  const DBusArgs& args);
+
+ private:
+  struct Impl;
+  explicit DBusConnection(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> FImpl;
+};
+
+}  // namespace zv::platform
