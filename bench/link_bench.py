@@ -4,14 +4,23 @@
 Prints one table: the latency of a message line to its MSG_SEND frame at the
 server and of the server's reply to its printed "Message Result" (percentiles
 over single messages, measured through a timestamping proxy between the two),
-the throughput of a piped batch of messages, and the processor time of an idle
-connected console.
+the throughput of a piped batch of messages, the processor time of an idle
+connected console, the peak resident memory with 1,000 carriers loaded, the
+time from start to the main screen, and the same send and result latencies on
+the local link over D-Bus (a private bus; a monitor on it timestamps the calls
+and signals as the proxy does the frames).
+
+With --micro DIR it also runs the micro benchmarks built in DIR (DES and MD5
+beside OpenSSL, frames built and parsed per second) into the same table.
+bench/run.sh builds everything in Release and runs it all.
 
     bench/link_bench.py build/bin/zvcc build/bin/zvsim [--messages N] [--idle SECONDS]
+        [--micro build/bench]
 """
 
 import argparse
 import os
+import pty
 import re
 import resource
 import selectors
@@ -47,8 +56,8 @@ class Folder:
         shutil.rmtree(self.root, ignore_errors=True)
 
 
-def start_sim(zvsim):
-    proc = subprocess.Popen([zvsim, "--port", "0", "--quiet"], stdout=subprocess.PIPE)
+def start_sim(zvsim, *extra):
+    proc = subprocess.Popen([zvsim, "--port", "0", "--quiet", *extra], stdout=subprocess.PIPE)
     line = proc.stdout.readline().decode()
     return proc, int(re.search(r":(\d+)$", line.strip()).group(1))
 
@@ -182,6 +191,199 @@ def idle_cpu(zvcc, zvsim, seconds):
     return (after - before) / ticks * 60.0 / seconds
 
 
+# Short fields: the whole list of 1,000 must fit in one zVP frame (32,767 bytes).
+CARRIER = """  <carrier>
+    <carrierId>%d</carrierId>
+    <carrierName>"C%d"</carrierName>
+    <msgLength>160</msgLength>
+    <carrierType>2</carrierType>
+    <carrierTypeStr>"GSM"</carrierTypeStr>
+    <addressType>2</addressType>
+    <addressTypeStr>"phone"</addressTypeStr>
+    <carrierInfo>""</carrierInfo>
+  </carrier>
+"""
+
+
+def rss_of(zvcc, zvsim, carriers):
+    """Peak resident memory of a console that loads `carriers` carriers from
+    the server, lists them and ends. Run by hand, so its own usage is kept."""
+    setup = tempfile.NamedTemporaryFile("w", suffix=".ccr", delete=False)
+    setup.write('<?xml version="1.0" encoding="UTF-8"?>\n<carriers>\n')
+    for i in range(1, carriers + 1):
+        setup.write(CARRIER % (i, i))
+    setup.write("</carriers>\n")
+    setup.close()
+    sim, port = start_sim(zvsim, "--carriers", setup.name)
+    folder = Folder(zvcc, port)
+    script = tempfile.TemporaryFile()
+    script.write(b"start\ncar /a\n")
+    script.seek(0)
+    output = tempfile.TemporaryFile()
+    pid = os.fork()
+    if pid == 0:
+        os.dup2(script.fileno(), 0)
+        os.dup2(output.fileno(), 1)
+        os.execv(folder.program, [folder.program])
+    _, status, usage = os.wait4(pid, 0)
+    output.seek(0)
+    out = output.read()
+    sim.terminate()
+    sim.wait()
+    folder.remove()
+    os.unlink(setup.name)
+    if b" C%d " % carriers not in out:
+        raise SystemExit("the console did not list the %d carriers" % carriers)
+    return usage.ru_maxrss * 1024
+
+
+def start_to_main_screen(zvcc, runs):
+    """Time from starting the program in a terminal to its prompt on the main
+    screen, median over `runs` runs."""
+    folder = Folder(zvcc, 1)
+    times = []
+    for _ in range(runs):
+        t0 = time.perf_counter()
+        pid, fd = pty.fork()
+        if pid == 0:
+            os.execv(folder.program, [folder.program])
+        out = b""
+        while b"Zorvane Send >" not in out:
+            ready = selectors.DefaultSelector()
+            ready.register(fd, selectors.EVENT_READ)
+            if not ready.select(10):
+                raise SystemExit("no main screen within 10 s")
+            out += os.read(fd, 65536)
+        times.append(time.perf_counter() - t0)
+        os.write(fd, b"q\r")
+        while True:
+            try:
+                if not os.read(fd, 65536):
+                    break
+            except OSError:
+                break
+        os.waitpid(pid, 0)
+        os.close(fd)
+    folder.remove()
+    return percentile(times, 50)
+
+
+class PrivateBus:
+    """A dbus-daemon of the benchmark's own, with a monitor noting when each
+    SendMsg call and OnZVMessage signal passes."""
+
+    def __init__(self):
+        self.root = tempfile.mkdtemp(prefix="zvcc-bench-bus-")
+        config = os.path.join(self.root, "bus.conf")
+        with open(config, "w") as f:
+            f.write('<busconfig><type>session</type><listen>unix:path=%s/socket</listen>'
+                    '<policy context="default"><allow send_destination="*" eavesdrop="true"/>'
+                    '<allow eavesdrop="true"/><allow own="*"/></policy></busconfig>\n'
+                    % self.root)
+        self.daemon = subprocess.Popen(["dbus-daemon", "--config-file=" + config, "--nofork",
+                                        "--print-address=1"], stdout=subprocess.PIPE,
+                                       stderr=subprocess.DEVNULL)
+        self.address = self.daemon.stdout.readline().decode().strip()
+        self.calls = []
+        self.signals = []
+        self.cond = threading.Condition()
+        self.monitor = subprocess.Popen(
+            ["dbus-monitor", "--address", self.address, "--profile",
+             "interface='org.zorvane.Server1',member='SendMsg'",
+             "interface='org.zorvane.Server1',member='OnZVMessage'"],
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        threading.Thread(target=self.watch, daemon=True).start()
+
+    def watch(self):
+        for line in self.monitor.stdout:
+            fields = line.decode(errors="replace").split("\t")
+            if len(fields) < 2:
+                continue
+            # The profile's time stamps are wall-clock seconds.
+            stamp = float(fields[1]) - time.time() + time.perf_counter()
+            with self.cond:
+                if fields[0] == "mc" and "SendMsg" in line.decode(errors="replace"):
+                    self.calls.append(stamp)
+                elif fields[0] == "sig" and "OnZVMessage" in line.decode(errors="replace"):
+                    self.signals.append(stamp)
+                self.cond.notify_all()
+
+    def close(self):
+        for p in (self.monitor, self.daemon):
+            p.terminate()
+            p.wait()
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+def local_latencies(zvcc, zvsim, count):
+    bus = PrivateBus()
+    env = dict(os.environ, DBUS_SESSION_BUS_ADDRESS=bus.address, ZVCC_LOCAL_BUS="session")
+    sim = subprocess.Popen([zvsim, "--port", "0", "--quiet", "--dbus", "session"],
+                           stdout=subprocess.PIPE, env=env)
+    sim.stdout.readline()
+    folder = Folder(zvcc, 1)
+    with open(os.path.join(folder.root, "Settings", "zvcc.ini"), "w") as f:
+        f.write("[ConsoleSys]\nConnectionId=1\n")
+    proc = subprocess.Popen([folder.program], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                            bufsize=0, env=env)
+    sel = selectors.DefaultSelector()
+    sel.register(proc.stdout, selectors.EVENT_READ)
+    out = b""
+
+    def read_until(pattern, deadline=20.0):
+        nonlocal out
+        end = time.perf_counter() + deadline
+        while pattern not in out:
+            if time.perf_counter() > end:
+                raise SystemExit("timed out waiting for %r on the local link" % pattern)
+            if sel.select(0.5):
+                out += os.read(proc.stdout.fileno(), 65536)
+        stamp = time.perf_counter()
+        out = out[out.index(pattern) + len(pattern):]
+        return stamp
+
+    proc.stdin.write(b"start\n")
+    read_until(b"ready for messages")
+    send, result = [], []
+    for i in range(count):
+        t0 = time.perf_counter()
+        proc.stdin.write(b"%d,latency probe\n" % (1000 + i))
+        t2 = read_until(b"Message Result:")
+        with bus.cond:
+            bus.cond.wait_for(lambda: len(bus.signals) > i, 5)
+            send.append(bus.calls[i] - t0)
+            result.append(t2 - bus.signals[i])
+    proc.stdin.close()
+    proc.wait(30)
+    sim.terminate()
+    sim.wait()
+    folder.remove()
+    bus.close()
+    return send, result
+
+
+def micro(folder):
+    """Rows of the micro benchmarks: name -> (value, unit)."""
+    import json
+    rows = []
+    for program in ("cipher_bench", "frame_bench"):
+        done = subprocess.run([os.path.join(folder, program), "--benchmark_format=json",
+                               "--benchmark_min_time=0.5"], stdout=subprocess.PIPE, check=True)
+        for b in json.loads(done.stdout)["benchmarks"]:
+            rows.append((b["name"], b.get("bytes_per_second"), b.get("items_per_second")))
+    return rows
+
+
+MICRO_NAMES = {
+    "BM_DesEncryptStream": "DES-ECB, the program's stream encryption",
+    "BM_OpensslDesEcb": "DES-ECB, OpenSSL",
+    "BM_Md5": "MD5, the program's",
+    "BM_OpensslMd5": "MD5, OpenSSL",
+    "BM_BuildSendFrame": "MSG_SEND requests built into frames",
+    "BM_ReadAndParseFrames": "reply frames read and parsed",
+}
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("zvcc")
@@ -189,11 +391,17 @@ def main():
     parser.add_argument("--messages", type=int, default=10000)
     parser.add_argument("--probes", type=int, default=300)
     parser.add_argument("--idle", type=float, default=60.0)
+    parser.add_argument("--carriers", type=int, default=1000)
+    parser.add_argument("--no-local", action="store_true", help="skip the local link")
+    parser.add_argument("--micro", help="folder of the built micro benchmarks")
     args = parser.parse_args()
 
     send, result = latencies(args.zvcc, args.zvsim, args.probes)
     results, elapsed, status = throughput(args.zvcc, args.zvsim, args.messages)
     cpu = idle_cpu(args.zvcc, args.zvsim, args.idle)
+    rss = rss_of(args.zvcc, args.zvsim, args.carriers)
+    startup = start_to_main_screen(args.zvcc, 20)
+    local = None if args.no_local else local_latencies(args.zvcc, args.zvsim, args.probes)
 
     ms = lambda v: "%.3f ms" % (v * 1000.0)
     rows = [
@@ -205,7 +413,26 @@ def main():
          % (results, args.messages, status)),
         ("piped batch: messages per second", "%.0f" % (args.messages / elapsed)),
         ("idle connected console: processor time per minute", "%.3f s" % cpu),
+        ("peak resident memory, %d carriers loaded and listed" % args.carriers,
+         "%.1f MiB" % (rss / 1048576.0)),
+        ("start of the program to its main screen, median", ms(startup)),
     ]
+    if local:
+        lsend, lresult = local
+        rows += [
+            ("local link: line to SendMsg call on the bus, median", ms(percentile(lsend, 50))),
+            ("local link: line to SendMsg call, 99th percentile", ms(percentile(lsend, 99))),
+            ("local link: OnZVMessage to \"Message Result\" printed, median",
+             ms(percentile(lresult, 50))),
+            ("local link: OnZVMessage to result printed, 99th percentile",
+             ms(percentile(lresult, 99))),
+        ]
+    if args.micro:
+        for name, per_byte, per_item in micro(args.micro):
+            if name not in MICRO_NAMES:
+                continue
+            value = ("%.1f MB/s" % (per_byte / 1e6)) if per_byte else ("%.0f per second" % per_item)
+            rows.append((MICRO_NAMES[name], value))
     width = max(len(r[0]) for r in rows)
     print("| %-*s | %s |" % (width, "measure", "value"))
     print("|%s|%s|" % ("-" * (width + 2), "-" * 24))
