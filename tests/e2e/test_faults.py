@@ -1,0 +1,79 @@
+"""Fault injection: zvcc in a terminal against a zvsim that misbehaves in one
+way per case. In every case the console reports the fault, `stop` returns
+within 3 seconds, the next `start` against a sound server connects, and the
+program ends with status 0 (under the sanitizers that also means no leak)."""
+
+import time
+import unittest
+
+import zvcc_e2e
+from zvcc_e2e import Installation, Screen, Simulator
+
+PROMPT = "Zorvane Send >"
+STOP_BOUND = 3.0
+
+# zvsim's options, and what the console shows for them (None: the case waits
+# for the frame named instead, as nothing is shown at once).
+TCP_CASES = [
+    (("--abort", "connect"), "Lost connection to the server"),
+    (("--abort-mid-frame", "load"), "Lost connection to the server"),
+    (("--empty-frame", "login"), "Frame length 0 (0x0000) is invalid"),
+    (("--top-bit-length", "ready"), "is invalid: a frame holds 1 to 32767 bytes"),
+    (("--malformed", "login"), "zVP protocol error"),
+    (("--account", "TerminalAgent:other"), "Login"),
+    (("--disabled-account", "TerminalAgent:TerminalAgent"), "Login"),
+    (("--refuse-connection",), "Zorvane Server"),
+    (("--end-after-ready", "6"), "Zorvane Server ends the connection"),
+    (("--end-after-ready", "7"), "ready for messages"),
+    (("--end-after-ready", "9"), "ready for messages"),
+    (("--end-after-ready", "13"), "ready for messages"),
+    (("--load-fails",), "ready for messages"),
+    (("--silent",), None),
+    (("--flood", "10000"), "ready for messages"),
+]
+
+
+class FaultTest(unittest.TestCase):
+    def check_fault(self, options, shown):
+        inst = Installation()
+        sims = []
+        try:
+            sim = Simulator(*options)
+            sims.append(sim)
+            inst.point_at(sim.port)
+            screen = Screen(inst)
+            screen.wait_prompt(PROMPT)
+            screen.type_line("start")
+            if shown:
+                screen.wait_text(shown)
+            else:
+                sim.wait_frames(lambda f: any(x.get("command") == "CONNECT" for x in f),
+                                "the console's connect")
+
+            began = time.monotonic()
+            screen.type_line("stop", PROMPT)
+            took = time.monotonic() - began
+            self.assertLess(took, STOP_BOUND, "stop took %.2f s" % took)
+
+            port = sim.port
+            sim.stop()
+            sound = Simulator("--port", str(port))
+            sims.append(sound)
+            screen.type_line("cls", PROMPT)
+            screen.type_line("start")
+            screen.wait_text("ready for messages")
+            screen.type_line("q")
+            self.assertEqual(screen.wait_exit(), 0, screen.text())
+        finally:
+            for s in sims:
+                s.remove()
+            inst.remove()
+
+    def test_tcp_faults(self):
+        for options, shown in TCP_CASES:
+            with self.subTest(options=options):
+                self.check_fault(options, shown)
+
+
+if __name__ == "__main__":
+    zvcc_e2e.main()
