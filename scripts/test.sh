@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds zvcc and runs every test:
 #  1. unit and end-to-end tests under AddressSanitizer and UndefinedBehaviorSanitizer (g++);
-#  2. the threaded tests again under ThreadSanitizer;
+#  2. the threaded tests, and the fault injection against the real program, again
+#     under ThreadSanitizer;
 #  3. warning-free optimised builds with clang and g++;
 #  4. every fuzz target (clang, libFuzzer), each run briefly.
 set -euo pipefail
@@ -23,9 +24,10 @@ tsan_targets=()
 for t in platform_tests support_tests link_tests tools_tests; do
   if cmake --build build-tsan --target help | grep -q "^$t:"; then tsan_targets+=("$t"); fi
 done
-cmake --build build-tsan -j "$jobs" --target "${tsan_targets[@]}"
+cmake --build build-tsan -j "$jobs" --target "${tsan_targets[@]}" zvcc zvsim
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
-(cd build-tsan && ctest --output-on-failure -j "$jobs" -R "^($(IFS='|'; echo "${tsan_targets[*]}"))\$")
+tsan_tests=("${tsan_targets[@]}" e2e_test_faults)
+(cd build-tsan && ctest --output-on-failure -j "$jobs" -R "^($(IFS='|'; echo "${tsan_tests[*]}"))\$")
 
 echo "== Warning-free builds with clang and g++"
 CC=clang CXX=clang++ cmake -S . -B build-clang -G Ninja -DCMAKE_BUILD_TYPE=Release \
