@@ -1,6 +1,5 @@
 """Where zvcc keeps its settings and logs (--home, ZVCC_HOME, beside the
-program, the XDG state folder), its command-line conventions, and a start
-through a symbolic link on the PATH."""
+program, the XDG state folder) and its command-line conventions."""
 
 import os
 import shutil
@@ -34,13 +33,11 @@ class HomeTest(unittest.TestCase):
         return self.inst.run_plain(text, args=args, env=dict(self.env, **env))
 
     def assert_home(self, home, out, messages=1):
-        """The runs kept their settings and log in `home`, and nothing beside
-        the program unless that is the home."""
+        """The runs kept their settings and log in `home`, and none beside the program."""
         with open(os.path.join(home, "Settings", "zvcc.ini"), "rb") as f:
             self.assertIn(b"LastMsgNo=%d\r\n" % messages, f.read())
         self.assertTrue(os.listdir(os.path.join(home, "Logs")), out)
-        if home != self.inst.root:
-            self.assertEqual(os.listdir(self.inst.path("Logs")), [])
+        self.assertEqual(os.listdir(self.inst.path("Logs")), [])
 
     def test_help_version_and_usage_errors_touch_no_file(self):
         home = self.scratch_path("never")
@@ -99,17 +96,6 @@ class HomeTest(unittest.TestCase):
         self.assertEqual(status, 1)
         self.assertEqual(out, 'EZVFileError: Cannot create folder "%s/zvcc". Not a directory\n'
                          % blocker)
-
-    def test_started_through_a_link_on_the_path_it_keeps_its_files_beside_itself(self):
-        bin_dir = self.scratch_path("bin")
-        os.mkdir(bin_dir)
-        os.symlink(self.inst.program, os.path.join(bin_dir, "zvcc"))
-        done = subprocess.run(["zvcc"], input=b"1,Hi\nhelp\nq\n", capture_output=True,
-                              cwd=self.scratch, timeout=DEADLINE,
-                              env=dict(self.env, PATH=bin_dir + os.pathsep + os.environ["PATH"]))
-        self.assertEqual(done.returncode, 0, done.stdout)
-        self.assertIn(b"Zorvane Console Client - Help", done.stdout)
-        self.assert_home(self.inst.root, done.stdout)
 
 
 if __name__ == "__main__":
