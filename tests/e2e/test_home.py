@@ -69,6 +69,10 @@ class HomeTest(unittest.TestCase):
         status, out = self.run_zvcc("1,Hi\nq\n", ZVCC_HOME=variable)
         self.assert_home(variable, out)
         self.assertNotIn("(the program folder cannot be written)", out)
+        # A relative folder is taken from where zvcc was started.
+        status, out = self.inst.run_plain("1,Hi\nq\n", cwd=self.scratch, args=["--home", "rel"],
+                                          env=self.env)
+        self.assert_home(self.scratch_path("rel"), out)
         self.assertFalse(os.path.exists(self.inst.path("Settings", "zvcc.ini")))
 
     def test_an_unwritable_program_folder_sends_the_files_to_the_state_folder(self):
