@@ -108,7 +108,7 @@ int RunProgram(const std::vector<std::string>& arguments) {
     case TCommandAction::kVersion: {
       const std::string text = line.Action == TCommandAction::kHelp ? UsageText() : VersionText();
       if (WriteAll(stdout, text)) return 0;
-      // A help text that did not get out is no success (a full disk, a closed pipe).
+      // A text that did not get out (a full disk) is no success.
       WriteAll(stderr, "zvcc: cannot write the output\n");
       return 1;
     }
