@@ -2,13 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
-#include "platform/program_folder.h"
-#include "support/exceptions.h"
-#include "support/helpers.h"
-#include "support/scratch_folder.h"
-
 namespace zv {
 namespace {
 
@@ -43,37 +36,6 @@ TEST(HomeFolderTest, ChoosesByPrecedence) {
     const bool judged = c.Inputs.Option.empty() && c.Inputs.Environment.empty();
     EXPECT_EQ(asked, judged ? "/prog/Settings" : "");
   }
-}
-
-class SetUpHomeTest : public ::testing::Test {
- protected:
-  void TearDown() override { platform::SetHomeFolder(""); }
-  testutil::TScratchFolder FFolder;
-};
-
-TEST_F(SetUpHomeTest, OptionFolderIsCreatedWithItsSubfoldersAndHoldsTheFiles) {
-  const auto home = FFolder.Path() / "new" / "home";
-  EXPECT_EQ(SetUpHome(home.string() + "/"), "");
-  EXPECT_TRUE(std::filesystem::is_directory(home / "Settings"));
-  EXPECT_TRUE(std::filesystem::is_directory(home / "Logs"));
-  EXPECT_EQ(AppFilePath("Settings", "zvcc.ini"), (home / "Settings" / "zvcc.ini").string());
-  EXPECT_EQ(AppSubFolder("Help"), FFolder.Path().string() + "/Help/");
-  // An existing home is taken as it is.
-  testutil::WriteBytes(home / "Settings" / "zvcc.ini", "kept");
-  EXPECT_EQ(SetUpHome(home.string()), "");
-  EXPECT_EQ(testutil::ReadBytes(home / "Settings" / "zvcc.ini"), "kept");
-}
-
-TEST_F(SetUpHomeTest, AFolderThatCannotBeMadeIsAnError) {
-  testutil::WriteBytes(FFolder.Path() / "file", "x");
-  const std::string home = (FFolder.Path() / "file" / "home").string();
-  try {
-    SetUpHome(home);
-    FAIL() << "no error";
-  } catch (const EZVFileError& e) {
-    EXPECT_EQ(std::string(e.what()), "Cannot create folder \"" + home + "\". Not a directory");
-  }
-  EXPECT_EQ(platform::HomeFolder(), FFolder.Path().string());
 }
 
 }  // namespace

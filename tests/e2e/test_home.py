@@ -62,8 +62,9 @@ class HomeTest(unittest.TestCase):
 
     def test_home_option_and_variable_name_the_folder_and_are_created(self):
         option, variable = self.scratch_path("opt", "home"), self.scratch_path("env")
-        status, out = self.run_zvcc("1,Hi\nq\n", ["--home", option], ZVCC_HOME=variable)
+        status, out = self.run_zvcc("1,Hi\nhelp\nq\n", ["--home", option], ZVCC_HOME=variable)
         self.assertEqual(status, 0, out)
+        self.assertIn("Zorvane Console Client - Help", out)  # Help/ stays beside the program
         self.assert_home(option, out)
         self.assertFalse(os.path.exists(variable))
         status, out = self.run_zvcc("1,Hi\nq\n", ZVCC_HOME=variable)
