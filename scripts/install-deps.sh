@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-pexpect python3-pyte
   openssl libssl-dev
+  dpkg-dev
 )
 
 missing=()

@@ -1,12 +1,12 @@
 // zvcc: the Zorvane console client.
+#include <string>
+#include <vector>
+
 #include "console/entry.h"
 #include "platform/terminal.h"
 
-int main() {
+int main(int argc, char** argv) {
   // Before anything opens a descriptor or starts a thread.
   zv::platform::OpenMissingStandardDescriptors();
-  // The terminal takes these signals itself.
-  zv::platform::BlockTerminalSignals();
-  zv::platform::UseUtf8Characters();
-  return zv::RunConsole(zv::platform::CreateStdTerminal());
+  return zv::RunProgram(std::vector<std::string>(argv + 1, argv + argc));
 }

@@ -7,6 +7,8 @@
 #include <string>
 
 #include "carriers/xml_carrier.h"
+#include "console/command_line.h"
+#include "console/home_folder.h"
 #include "console/system_console.h"
 #include "platform/file_replace.h"
 #include "platform/instance_lock.h"
@@ -22,6 +24,8 @@ constexpr std::chrono::milliseconds kPollInterval{300};
 constexpr std::string_view kLockFileName = "zvcc.lock";
 // The exit status of a script some of whose messages did not go out.
 constexpr int kStatusNotSent = 3;
+// The exit status of a command line the program does not understand.
+constexpr int kStatusUsage = 2;
 // A script's next line waits at most this long for a start to reach readiness
 // (the connect's own time-out and then some), and the end of its input at most
 // this long for the results of the messages it sent.
@@ -90,9 +94,44 @@ void WriteReport(TZVSystemConsole* console, const std::string& line) {
   }
 }
 
+// Writes `text` to `stream`; false when it did not all get out.
+bool WriteAll(std::FILE* stream, const std::string& text) {
+  return std::fputs(text.c_str(), stream) >= 0 && std::fflush(stream) == 0;
+}
+
 }  // namespace
 
-int RunConsole(std::unique_ptr<platform::Terminal> terminal) {
+int RunProgram(const std::vector<std::string>& arguments) {
+  const TCommandLine line = ParseCommandLine(arguments);
+  switch (line.Action) {
+    case TCommandAction::kHelp:
+    case TCommandAction::kVersion: {
+      const std::string text = line.Action == TCommandAction::kHelp ? UsageText() : VersionText();
+      if (WriteAll(stdout, text)) return 0;
+      // A text that did not get out (a full disk) is no success.
+      WriteAll(stderr, "zvcc: cannot write the output\n");
+      return 1;
+    }
+    case TCommandAction::kUsageError:
+      WriteAll(stderr, "zvcc: " + line.Error + "\n" + std::string(kUsageHint) + "\n");
+      return kStatusUsage;
+    case TCommandAction::kRun:
+      break;
+  }
+  // The terminal takes these signals itself.
+  platform::BlockTerminalSignals();
+  platform::UseUtf8Characters();
+  std::string notice;
+  try {
+    notice = SetUpHome(line.Home);
+  } catch (const std::exception& e) {
+    WriteReport(nullptr, ErrorReport(e));
+    return 1;
+  }
+  return RunConsole(platform::CreateStdTerminal(), notice);
+}
+
+int RunConsole(std::unique_ptr<platform::Terminal> terminal, const std::string& notice) {
   // One console owns one settings folder: a second one would hand out the
   // same message numbers and overwrite the first one's settings and log.
   platform::InstanceLock instance;
@@ -114,6 +153,7 @@ int RunConsole(std::unique_ptr<platform::Terminal> terminal) {
     SystemConsole = console.get();
     console->Load();
     console->Console().DisplayMain();
+    if (!notice.empty()) console->Console().WriteLn(notice);
     console->Console().WriteLn();
     try {
       RunMainLoop(*console);

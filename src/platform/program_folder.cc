@@ -1,21 +1,24 @@
 #include "platform/program_folder.h"
 
 #include <filesystem>
-#include <mutex>
+
+#include "platform/thread_annotations.h"
 
 namespace zv::platform {
 namespace {
 
-std::mutex gLock;
-std::string gOverride;  // guarded by gLock
+Mutex gLock;
+std::string gOverride GUARDED_BY(gLock);
+std::string gHome GUARDED_BY(gLock);
 
 }  // namespace
 
 std::string ProgramFolder() {
   {
-    std::lock_guard lock(gLock);
+    MutexLock lock(gLock);
     if (!gOverride.empty()) return gOverride;
   }
+  // The link names the program file itself, whatever link it was started by.
   std::error_code ec;
   auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
   if (ec) return std::filesystem::current_path().string();
@@ -23,8 +26,21 @@ std::string ProgramFolder() {
 }
 
 void OverrideProgramFolder(const std::string& folder) {
-  std::lock_guard lock(gLock);
+  MutexLock lock(gLock);
   gOverride = folder;
+}
+
+std::string HomeFolder() {
+  {
+    MutexLock lock(gLock);
+    if (!gHome.empty()) return gHome;
+  }
+  return ProgramFolder();
+}
+
+void SetHomeFolder(const std::string& folder) {
+  MutexLock lock(gLock);
+  gHome = folder;
 }
 
 }  // namespace zv::platform

@@ -95,7 +95,9 @@ void ScanItems(std::string_view text, TSeparators separators, OnItem onItem,
 TPIBounds MakeBounds(int32_t l, int32_t h) { return TPIBounds{l, h}; }
 
 std::string AppSubFolder(std::string_view subFolder) {
-  std::string path = platform::ProgramFolder();
+  // Help/ ships with the program; what the program writes lives in its home.
+  const bool help = subFolder == "Help" || subFolder == "Help/";
+  std::string path = help ? platform::ProgramFolder() : platform::HomeFolder();
   if (path.empty() || path.back() != '/') path += '/';
   path += subFolder;
   if (path.back() != '/') path += '/';

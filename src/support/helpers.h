@@ -26,8 +26,9 @@ using TStringList = std::vector<std::string>;
 // A set of separator characters (single bytes; only ASCII separators are used).
 using TSeparators = std::string_view;
 
-// Files and folders: the folder of the running program file (never the current
-// directory), the subfolder and a trailing '/'; AppFilePath adds the file name.
+// Files and folders: the subfolder with a trailing '/' of the program's home
+// folder (platform::HomeFolder), or for "Help" of the folder of the running
+// program file (never the current directory); AppFilePath adds the file name.
 std::string AppSubFolder(std::string_view subFolder);
 std::string AppFilePath(std::string_view subFolder, std::string_view fileName);
 

@@ -64,10 +64,11 @@ class Installation:
                 text += f.read().decode("utf-16-le", "replace")
         return text
 
-    def run_plain(self, text, cwd=None):
+    def run_plain(self, text, cwd=None, args=(), env=None):
         """Runs the program with `text` on a pipe; returns (status, output)."""
-        done = subprocess.run([self.program], input=text.encode(), stdout=subprocess.PIPE,
-                              stderr=subprocess.STDOUT, cwd=cwd or "/", timeout=DEADLINE)
+        done = subprocess.run([self.program] + list(args), input=text.encode(),
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                              cwd=cwd or "/", env=env, timeout=DEADLINE)
         return done.returncode, done.stdout.decode("utf-8", "replace")
 
 

@@ -22,6 +22,18 @@ TEST(HelpersTest, AppFilePathIsBesideTheProgramWhateverTheCurrentDirectory) {
   EXPECT_EQ(AppSubFolder("Help/"), platform::ProgramFolder() + "/Help/");
 }
 
+TEST(HelpersTest, AnotherHomeHoldsSettingsAndLogsButNotHelp) {
+  platform::SetHomeFolder("/srv/zv home");
+  const std::string settings = AppFilePath("Settings", "zvcc.ini");
+  const std::string logs = AppSubFolder("Logs");
+  const std::string help = AppFilePath("Help", "chelp_main.txt");
+  platform::SetHomeFolder("");
+  EXPECT_EQ(settings, "/srv/zv home/Settings/zvcc.ini");
+  EXPECT_EQ(logs, "/srv/zv home/Logs/");
+  EXPECT_EQ(help, platform::ProgramFolder() + "/Help/chelp_main.txt");
+  EXPECT_EQ(AppSubFolder("Settings"), platform::ProgramFolder() + "/Settings/");
+}
+
 TEST(HelpersTest, EscapeAndUnescape) {
   EXPECT_EQ(EscapeText("a\"b\r\nc"), "\"a\"\"b\\nc\"");
   EXPECT_EQ(UnescapeText(EscapeText("a\"b\r\nc")), "a\"b\r\nc");

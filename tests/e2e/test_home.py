@@ -1,0 +1,107 @@
+"""Where zvcc keeps its settings and logs (--home, ZVCC_HOME, beside the
+program, the XDG state folder) and its command-line conventions."""
+
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+import zvcc_e2e
+from zvcc_e2e import DEADLINE, Installation
+
+NOTICE = "Settings and logs are kept in %s (the program folder cannot be written)."
+
+
+class HomeTest(unittest.TestCase):
+    def setUp(self):
+        self.inst = Installation()
+        self.scratch = tempfile.mkdtemp(prefix="zvcc-home-")
+        # Nothing from the caller's environment may steer or receive the files.
+        self.env = {k: v for k, v in os.environ.items()
+                    if k not in ("ZVCC_HOME", "XDG_STATE_HOME")}
+        self.env["HOME"] = self.scratch_path("user")
+
+    def tearDown(self):
+        self.inst.remove()
+        shutil.rmtree(self.scratch, ignore_errors=True)
+
+    def scratch_path(self, *parts):
+        return os.path.join(self.scratch, *parts)
+
+    def run_zvcc(self, text, args=(), **env):
+        return self.inst.run_plain(text, args=args, env=dict(self.env, **env))
+
+    def assert_home(self, home, out, messages=1):
+        """The runs kept their settings and log in `home`, and none beside the program."""
+        with open(os.path.join(home, "Settings", "zvcc.ini"), "rb") as f:
+            self.assertIn(b"LastMsgNo=%d\r\n" % messages, f.read())
+        self.assertTrue(os.listdir(os.path.join(home, "Logs")), out)
+        self.assertEqual(os.listdir(self.inst.path("Logs")), [])
+
+    def test_help_version_and_usage_errors_touch_no_file(self):
+        home = self.scratch_path("never")
+        cases = [
+            (["--help"], 0, "Usage: zvcc [--home DIR]\n", ""),
+            (["--version"], 0, "zvcc ", ""),
+            (["--home", home, "--version"], 0, "zvcc ", ""),
+            (["--bogus"], 2, "", "zvcc: unknown option '--bogus'\nTry 'zvcc --help'.\n"),
+            (["555,Hi"], 2, "", "zvcc: unexpected argument '555,Hi'\nTry 'zvcc --help'.\n"),
+            (["--home"], 2, "", "zvcc: option '--home' needs a folder\nTry 'zvcc --help'.\n"),
+        ]
+        for args, status, out_start, err in cases:
+            done = subprocess.run([self.inst.program] + args, input=b"1,Hi\nq\n",
+                                  capture_output=True, env=dict(self.env, ZVCC_HOME=home),
+                                  timeout=DEADLINE)
+            self.assertEqual(done.returncode, status, args)
+            self.assertTrue(done.stdout.decode().startswith(out_start), (args, done.stdout))
+            self.assertEqual(done.stderr.decode(), err, args)
+        self.assertFalse(os.path.exists(home))
+        self.assertEqual(os.listdir(self.inst.path("Settings")), [])
+        self.assertEqual(os.listdir(self.inst.path("Logs")), [])
+
+    def test_home_option_and_variable_name_the_folder_and_are_created(self):
+        option, variable = self.scratch_path("opt", "home"), self.scratch_path("env")
+        status, out = self.run_zvcc("1,Hi\nhelp\nq\n", ["--home", option], ZVCC_HOME=variable)
+        self.assertEqual(status, 0, out)
+        self.assertIn("Zorvane Console Client - Help", out)  # Help/ stays beside the program
+        self.assert_home(option, out)
+        self.assertFalse(os.path.exists(variable))
+        status, out = self.run_zvcc("1,Hi\nq\n", ZVCC_HOME=variable)
+        self.assert_home(variable, out)
+        self.assertNotIn("(the program folder cannot be written)", out)
+        # A relative folder is taken from where zvcc was started.
+        status, out = self.inst.run_plain("1,Hi\nq\n", cwd=self.scratch, args=["--home", "rel"],
+                                          env=self.env)
+        self.assert_home(self.scratch_path("rel"), out)
+        self.assertFalse(os.path.exists(self.inst.path("Settings", "zvcc.ini")))
+
+    def test_an_unwritable_program_folder_sends_the_files_to_the_state_folder(self):
+        # As root every folder can be written: a missing Settings/ cannot.
+        os.rmdir(self.inst.path("Settings"))
+        state = self.scratch_path("state")
+        cases = [({"XDG_STATE_HOME": state}, os.path.join(state, "zvcc")),
+                 ({}, self.scratch_path("user", ".local", "state", "zvcc"))]
+        for env, home in cases:
+            for _ in range(2):  # created by the first run, taken by the second
+                status, out = self.run_zvcc("1,Hi\nq\n", **env)
+                self.assertEqual(status, 0, out)
+                self.assertEqual(out.count(NOTICE % home), 1, out)
+                self.assertIn(NOTICE % home + "\n\nZorvane Send >", out)
+            self.assert_home(home, out, messages=2)
+            self.assertEqual(os.stat(home).st_mode & 0o777, 0o700)
+        self.assertFalse(os.path.exists(self.inst.path("Settings")))
+
+    def test_a_state_folder_that_cannot_be_made_ends_with_one_line(self):
+        os.rmdir(self.inst.path("Settings"))
+        blocker = self.scratch_path("file")
+        with open(blocker, "w") as f:
+            f.write("not a folder")
+        status, out = self.run_zvcc("q\n", XDG_STATE_HOME=blocker)
+        self.assertEqual(status, 1)
+        self.assertEqual(out, 'EZVFileError: Cannot create folder "%s/zvcc". Not a directory\n'
+                         % blocker)
+
+
+if __name__ == "__main__":
+    zvcc_e2e.main()
