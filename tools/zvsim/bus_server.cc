@@ -1,6 +1,5 @@
 #include "zvsim/bus_server.h"
 
-#include <exception>
 #include <utility>
 
 #include "support/helpers.h"
@@ -44,21 +43,6 @@ std::string Joined(const std::vector<std::string>& items, char separator) {
   return out;
 }
 
-// A handler whose failures all become error replies: a DBusError as it is,
-// anything else (a value of the wrong shape, say) as a failure with its text.
-template <typename Handler>
-std::function<std::optional<DBusArgs>(const DBusArgs&)> Guarded(Handler handler) {
-  return [handler](const DBusArgs& args) -> std::optional<DBusArgs> {
-    try {
-      return handler(args);
-    } catch (const DBusError&) {
-      throw;
-    } catch (const std::exception& error) {
-      throw DBusError(std::string(kFailedError), error.what());
-    }
-  };
-}
-
 }  // namespace
 
 TSimBusServer::TSimBusServer(TSimContext& context, std::unique_ptr<platform::DBusConnection> bus)
@@ -75,13 +59,13 @@ TSimBusServer::~TSimBusServer() {
 void TSimBusServer::ExportObjects() {
   using platform::DBusMethod;
   const auto bind = [this](TReply (TSimBusServer::*method)(const TArgs&)) {
-    return Guarded([this, method](const TArgs& args) { return (this->*method)(args); });
+    return [this, method](const TArgs& args) { return (this->*method)(args); };
   };
   const auto simple = [this](const char* command) {
-    return Guarded([this, command](const TArgs&) -> TReply {
+    return [this, command](const TArgs&) -> TReply {
       Record(command, "", "", "");
       return Answer(std::nullopt, [] { return TArgs{true}; });
-    });
+    };
   };
   platform::DBusInterface server{
       std::string(kServerInterface),
@@ -127,8 +111,7 @@ void TSimBusServer::ExportObjects() {
 
   for (const std::string& name : FContext.Accounts.Names()) {
     const auto deleter = [this, name](const char* command) {
-      return Guarded(
-          [this, name, command](const TArgs& args) { return Delete(name, command, args); });
+      return [this, name, command](const TArgs& args) { return Delete(name, command, args); };
     };
     platform::DBusInterface account{
         std::string(kAccountInterface),
@@ -160,13 +143,13 @@ bool TSimBusServer::Process() {
   } catch (const DBusError& error) {
     FFailure = error.what();
     FContext.Log.Event("bus: the connection broke: " + FFailure);
-    return false;
   }
-  if (FDropped) {
-    FContext.Log.Event("bus: dropping off the bus as told");
-    return false;
-  }
-  return true;
+  if (FDropped) FContext.Log.Event("bus: dropping off the bus as told");
+  if (!FDropped && FFailure.empty()) return true;
+  // Closed at once, so callers waiting for a reply learn that none will come.
+  FExports.clear();
+  FBus.reset();
+  return false;
 }
 
 TSimBusServer::TReply TSimBusServer::Answer(std::optional<TSimStage> stage,

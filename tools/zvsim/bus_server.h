@@ -41,13 +41,15 @@ class TSimBusServer {
   TSimBusServer(const TSimBusServer&) = delete;
   TSimBusServer& operator=(const TSimBusServer&) = delete;
 
-  // Readable while the bus has something for Process().
+  // Readable while the bus has something for Process(); only while the
+  // service is not over.
   int Fd() const { return FBus->Fd(); }
 
   // Handles every call that has arrived and sends the events they caused,
   // without waiting. False once the service is over: the bus connection broke,
-  // or a misbehaviour dropped the simulator off the bus; the object is then
-  // only fit to be destroyed.
+  // or a misbehaviour dropped the simulator off the bus. The connection is
+  // then closed (the name has no owner any more) and the object is only fit
+  // to be destroyed.
   bool Process();
   // Why the service is over: empty while it is not, or when the simulator
   // was told to drop off the bus.

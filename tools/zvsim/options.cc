@@ -188,7 +188,7 @@ TParsedOptions ParseOptions(const std::vector<std::string>& args) {
     const std::size_t equals = arg.find('=');
     const std::string name = arg.substr(0, equals);
     const TOptionEntry* option = FindOption(name);
-    if (option == nullptr) return Failure(arg + " is not an option (see --help)");
+    if (option == nullptr) return Failure(arg + " is not an option");
     if (!option->Apply) {
       parsed.Outcome = name == "--version" ? TParsedOptions::TOutcome::poVersion
                                            : TParsedOptions::TOutcome::poHelp;
