@@ -79,7 +79,8 @@ const std::vector<TOptionEntry>& OptionEntries() {
       {"--dbus", "BUS",
        "also serve the local interface on the session or system bus (BUS is \"session\" "
        "or \"system\"; the session bus is the one DBUS_SESSION_BUS_ADDRESS names) as "
-       "org.zorvane.Server, with the same accounts, carriers and misbehaviour; every event is "
+       "org.zorvane.Server, with the same accounts, carriers and misbehaviour, and print "
+       "\"serving org.zorvane.Server on the bus\" once the name is taken; every event is "
        "preceded by one for another account, which a console must ignore",
        [](TSimOptions& options, const std::string& value) -> std::string {
          if (value == "session") {
@@ -258,8 +259,8 @@ std::string HelpText() {
   text += "\n" + Wrapped(
                      "On the bus, a spoiled stage's call is answered with an error reply, "
                      "and --abort drops the simulator off the bus instead; --silent leaves "
-                     "every call unanswered. --protocol17, --delay, --split-frames and "
-                     "--connect-code concern TCP/IP only.",
+                     "every call unanswered but the read of Carriers. --protocol17, --delay "
+                     "and --split-frames concern TCP/IP only.",
                      0, 78);
   text +=
       "\nExit status: 0 when stopped by SIGINT or SIGTERM, 1 when it cannot start or its\n"
