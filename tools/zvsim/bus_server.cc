@@ -129,20 +129,26 @@ void TSimBusServer::ExportObjects() {
 
 bool TSimBusServer::Process() {
   if (FDropped || !FFailure.empty()) return false;
-  try {
-    bool more = true;
-    while (more && !FDropped) {
+  bool more = true;
+  while (more && !FDropped && FFailure.empty()) {
+    try {
       more = FBus->Process();
-      for (TPendingSignal& signal : FPending) {
+    } catch (const DBusError& error) {
+      FFailure = error.what();
+      FContext.Log.Event("bus: the connection broke: " + FFailure);
+    }
+    // A signal that cannot go out is lost alone; a broken connection shows
+    // in the next Process().
+    for (const TPendingSignal& signal : FPending) {
+      try {
         FBus->EmitSignal(std::string(kServerPath), std::string(kServerInterface), signal.Member,
                          signal.Args);
+      } catch (const DBusError& error) {
+        FContext.Log.Event("bus: cannot send " + signal.Member + ": " + error.what());
       }
-      if (!FPending.empty()) more = true;
-      FPending.clear();
     }
-  } catch (const DBusError& error) {
-    FFailure = error.what();
-    FContext.Log.Event("bus: the connection broke: " + FFailure);
+    if (!FPending.empty()) more = true;
+    FPending.clear();
   }
   if (FDropped) FContext.Log.Event("bus: dropping off the bus as told");
   if (!FDropped && FFailure.empty()) return true;
