@@ -88,6 +88,28 @@ class LocalLinkTest(unittest.TestCase):
         screen.type_line("q")
         self.assertEqual(screen.wait_exit(), 0)
 
+    def test_server_endings_and_refusals_end_the_link(self):
+        """zvsim's misbehaviour on the bus: each ends the link, and the console
+        carries on."""
+        cases = [
+            (("--end-after-ready", "7"), "Zorvane Server disconnects the client"),
+            (("--end-after-ready", "13"), None),
+            (("--refuse-connection",), None),
+            (("--account", "TerminalAgent:other"), None),
+            (("--disabled-account", "TerminalAgent:TerminalAgent"), None),
+        ]
+        self.bus = PrivateBus()
+        for options, shown in cases:
+            with self.subTest(options=options):
+                self.sim = Simulator(*options, bus=self.bus)
+                status, out = self.inst.run_plain("start\nstat\nq\n", env=self.bus.env())
+                self.sim.remove()
+                self.sim = None
+                self.assertEqual(status, 0, out)
+                self.assertIn("Connected to the server: No", out)
+                if shown:
+                    self.assertIn(shown, out)
+
     def failed_start(self, env, reason):
         status, out = self.inst.run_plain("start\nstat\nq\n", env=env)
         self.assertEqual(status, 0, out)
