@@ -18,6 +18,8 @@ import pyte
 ZVCC = None  # path of the built program, from the command line
 HELP = None  # the Help folder of the sources
 ZVSIM = os.environ.get("ZVSIM")  # path of the built simulator, from the environment
+# The build's D-Bus service folder, with the service file that starts zvsim.
+SERVICE_DIR = os.environ.get("ZV_DBUS_SERVICE_DIR")
 
 DEADLINE = 20.0  # seconds any single wait may take
 
@@ -72,18 +74,73 @@ class Installation:
         return done.returncode, done.stdout.decode("utf-8", "replace")
 
 
-class Simulator:
-    """zvsim on a free loopback port, with its transcript of received frames."""
+class PrivateBus:
+    """A session bus of the test's own, a dbus-daemon listening in a scratch
+    folder, so that no test touches the machine's buses. Services in
+    `service_dir` (by default an empty folder of its own) start on demand."""
 
-    def __init__(self, *options):
+    def __init__(self, service_dir=None):
+        self.dir = tempfile.mkdtemp(prefix="zvcc-bus-")
+        self.service_dir = service_dir or os.path.join(self.dir, "services")
+        os.makedirs(self.service_dir, exist_ok=True)
+        config = os.path.join(self.dir, "bus.conf")
+        with open(config, "w") as f:
+            f.write(bus_config(os.path.join(self.dir, "socket"), self.service_dir))
+        self.proc = subprocess.Popen(["dbus-daemon", "--config-file=" + config, "--nofork",
+                                      "--print-address=1"], stdout=subprocess.PIPE,
+                                     stderr=subprocess.DEVNULL)
+        self.address = self.proc.stdout.readline().decode().strip()
+        if not self.address:
+            self.remove()
+            raise AssertionError("dbus-daemon did not start")
+
+    def env(self, **extra):
+        """An environment whose session bus is this one, with no ZVCC_LOCAL_BUS
+        (so the session bus is chosen) and with `extra` added."""
+        env = dict(os.environ, DBUS_SESSION_BUS_ADDRESS=self.address, **extra)
+        env.pop("ZVCC_LOCAL_BUS", None)
+        return env
+
+    def remove(self):
+        """Stops the bus; services it started end when their bus goes."""
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            self.proc.wait(DEADLINE)
+        self.proc.stdout.close()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+def bus_config(socket, service_dir):
+    """A session bus configuration listening at `socket` that lets anyone own
+    and call anything and starts the services of `service_dir`."""
+    return ("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+            " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+            "<busconfig>\n  <type>session</type>\n"
+            "  <listen>unix:path=%s</listen>\n  <servicedir>%s</servicedir>\n"
+            "  <policy context=\"default\">\n"
+            "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
+            "    <allow eavesdrop=\"true\"/>\n    <allow own=\"*\"/>\n"
+            "  </policy>\n</busconfig>\n" % (socket, service_dir))
+
+
+class Simulator:
+    """zvsim on a free loopback port, with its transcript of received frames;
+    with `bus`, also serving the local interface on that private bus."""
+
+    def __init__(self, *options, bus=None):
         self.dir = tempfile.mkdtemp(prefix="zvsim-e2e-")
         self.transcript = os.path.join(self.dir, "transcript.jsonl")
         self.errors = open(os.path.join(self.dir, "stderr.txt"), "wb")
-        self.proc = subprocess.Popen([ZVSIM, "--port", "0", "--transcript", self.transcript]
-                                     + list(options), stdout=subprocess.PIPE,
-                                     stderr=self.errors)
+        args = [ZVSIM, "--port", "0", "--transcript", self.transcript]
+        if bus:
+            args += ["--dbus", "session"]
+        self.proc = subprocess.Popen(args + list(options), stdout=subprocess.PIPE,
+                                     stderr=self.errors, env=bus.env() if bus else None)
         line = self.proc.stdout.readline().decode()
         match = re.search(r"listening on [\d.]+:(\d+)", line)
+        if bus and match:
+            line = self.proc.stdout.readline().decode()
+            match = match if "serving org.zorvane.Server" in line else None
         if not match:
             self.stop()
             raise AssertionError("zvsim did not start: %r" % line)

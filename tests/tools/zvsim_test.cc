@@ -18,6 +18,7 @@
 #include "support/login_data.h"
 #include "zvsim/carrier_source.h"
 #include "zvsim/options.h"
+#include "zvsim/run.h"
 #include "zvsim/server.h"
 #include "zvsim/session.h"
 
@@ -392,6 +393,9 @@ TEST(ZvsimOptions, ReadsTheCommandLine) {
   EXPECT_EQ(good.Options.Misbehaviour.Spoils.at(TSimStage::stLoad), TSpoil::spAbort);
   EXPECT_EQ(good.Options.Misbehaviour.SplitPauseMs, 20);
   EXPECT_EQ(ParseOptions({"--delay", "5", "--help"}).Outcome, TParsedOptions::TOutcome::poHelp);
+  const TParsedOptions bus = ParseOptions({"--dbus", "system", "--no-tcp"});
+  EXPECT_EQ(bus.Options.Bus, platform::DBusBusKind::kSystem);
+  EXPECT_FALSE(bus.Options.ServeTcp);
 
   // Each bad command line names the option at fault.
   const std::vector<std::pair<std::vector<std::string>, std::string>> bad = {
@@ -404,11 +408,36 @@ TEST(ZvsimOptions, ReadsTheCommandLine) {
       {{"--bogus"}, "--bogus"},
       {{"--abort", "later"}, "--abort"},
       {{"--empty-frame", "send", "--malformed", "send"}, "--malformed"},
+      {{"--dbus", "user"}, "--dbus"},
+      {{"--no-tcp"}, "--no-tcp"},
   };
   for (const auto& [args, name] : bad) {
     const TParsedOptions parsed = ParseOptions(args);
     EXPECT_EQ(parsed.Outcome, TParsedOptions::TOutcome::poError) << name;
     EXPECT_EQ(parsed.Error.find(name), 0u) << parsed.Error;
+  }
+}
+
+TEST(ZvsimOptions, VersionHelpAndABadCommandLineFollowTheConventions) {
+  const struct {
+    std::vector<std::string> Args;
+    int Status;
+    std::string Out;
+    std::string Err;
+  } cases[] = {
+      {{"--version", "--transcript", "/nonexistent/t"}, kExitOk, "zvsim " ZVSIM_VERSION "\n", ""},
+      {{"--help"}, kExitOk, HelpText(), ""},
+      {{"--bogus", "--version"},
+       kExitUsage,
+       "",
+       "zvsim: --bogus is not an option\nTry 'zvsim --help' for more information.\n"},
+  };
+  for (const auto& c : cases) {
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(RunSimulator(c.Args), c.Status) << c.Args[0];
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.Out);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.Err);
   }
 }
 

@@ -37,6 +37,12 @@ void TAccountBook::ReleaseLocked(int32_t connection) {
   std::erase_if(FLoggedIn, [connection](const auto& entry) { return entry.second == connection; });
 }
 
+std::vector<std::string> TAccountBook::Names() const {
+  std::vector<std::string> names;
+  for (const auto& entry : FAccounts) names.push_back(entry.first);
+  return names;
+}
+
 int32_t TAccountBook::Holder(std::string_view name) const {
   platform::MutexLock lock(FMutex);
   const auto it = FLoggedIn.find(name);

@@ -44,6 +44,11 @@ class TAccountBook {
   // The connection ended: whatever it held is free.
   void Release(int32_t connection) EXCLUDES(FMutex);
 
+  // Whether `name` is an account of the server (disabled or not).
+  bool Exists(std::string_view name) const { return FAccounts.contains(name); }
+  // Every account name, in name order.
+  std::vector<std::string> Names() const;
+
   // The connection holding `name`, or 0.
   int32_t Holder(std::string_view name) const EXCLUDES(FMutex);
 

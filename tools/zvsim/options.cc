@@ -76,6 +76,24 @@ const std::vector<TOptionEntry>& OptionEntries() {
        "port to listen on (default 6022; 0 picks a free one); the address and port are "
        "printed on standard output as \"listening on ADDR:PORT\"",
        Number(0, 65535, [](TSimOptions& o, int32_t n) { o.Port = static_cast<uint16_t>(n); })},
+      {"--dbus", "BUS",
+       "also serve the local interface on the session or system bus (BUS is \"session\" "
+       "or \"system\"; the session bus is the one DBUS_SESSION_BUS_ADDRESS names) as "
+       "org.zorvane.Server, with the same accounts, carriers and misbehaviour, and print "
+       "\"serving org.zorvane.Server on the bus\" once the name is taken; every event is "
+       "preceded by one for another account, which a console must ignore",
+       [](TSimOptions& options, const std::string& value) -> std::string {
+         if (value == "session") {
+           options.Bus = platform::DBusBusKind::kSession;
+         } else if (value == "system") {
+           options.Bus = platform::DBusBusKind::kSystem;
+         } else {
+           return "expects session or system";
+         }
+         return "";
+       }},
+      {"--no-tcp", "", "serve the bus only, on no TCP port (needs --dbus)",
+       Switch([](TSimOptions& o) { o.ServeTcp = false; })},
       {"--account", "NAME:PASSWORD",
        "an account that may log in, besides TerminalAgent:TerminalAgent (repeatable; a "
        "later one replaces an earlier one of the same name)",
@@ -142,7 +160,8 @@ const std::vector<TOptionEntry>& OptionEntries() {
       {"--top-bit-length", "STAGE",
        "misbehave: answer with a frame whose length has its top bit set",
        Spoil(TSpoil::spTopBitLength)},
-      {"--help", "", "this text and nothing else", nullptr},
+      {"--help", "", "print this text and exit", nullptr},
+      {"--version", "", "print the version and exit", nullptr},
   };
   return entries;
 }
@@ -170,9 +189,10 @@ TParsedOptions ParseOptions(const std::vector<std::string>& args) {
     const std::size_t equals = arg.find('=');
     const std::string name = arg.substr(0, equals);
     const TOptionEntry* option = FindOption(name);
-    if (option == nullptr) return Failure(arg + " is not an option (see --help)");
+    if (option == nullptr) return Failure(arg + " is not an option");
     if (!option->Apply) {
-      parsed.Outcome = TParsedOptions::TOutcome::poHelp;
+      parsed.Outcome = name == "--version" ? TParsedOptions::TOutcome::poVersion
+                                           : TParsedOptions::TOutcome::poHelp;
       return parsed;
     }
     std::string value;
@@ -188,6 +208,8 @@ TParsedOptions ParseOptions(const std::vector<std::string>& args) {
     if (const std::string error = option->Apply(parsed.Options, value); !error.empty())
       return Failure(name + " " + error + ", not \"" + value + "\"");
   }
+  if (!parsed.Options.ServeTcp && !parsed.Options.Bus)
+    return Failure("--no-tcp leaves nothing to serve without --dbus");
   return parsed;
 }
 
@@ -219,9 +241,10 @@ std::string Wrapped(std::string_view text, std::size_t indent, std::size_t width
 std::string HelpText() {
   std::string text =
       "Usage: zvsim [OPTION]...\n"
-      "A Zorvane Server simulator speaking zVP over TCP/IP: it accepts consoles, logs them\n"
-      "in, reports its carriers and answers their messages, until it is interrupted or\n"
-      "terminated.\n\n";
+      "A Zorvane Server simulator speaking zVP over TCP/IP and, with --dbus, serving the\n"
+      "local interface on a message bus: it accepts consoles, logs them in, reports its\n"
+      "carriers and answers their messages, until it is interrupted or terminated (or its\n"
+      "bus goes away).\n\n";
   for (const TOptionEntry& option : OptionEntries()) {
     std::string head = "  " + std::string(option.Name);
     if (!option.ValueName.empty()) head += " " + std::string(option.ValueName);
@@ -233,7 +256,18 @@ std::string HelpText() {
                              "spoiled frame replaces the first frame of that answer; at most one "
                              "option may spoil each stage.",
                          0, 78);
+  text += "\n" + Wrapped(
+                     "On the bus, a spoiled stage's call is answered with an error reply, "
+                     "and --abort drops the simulator off the bus instead; --silent leaves "
+                     "every call unanswered but the read of Carriers. --protocol17, --delay "
+                     "and --split-frames concern TCP/IP only.",
+                     0, 78);
+  text +=
+      "\nExit status: 0 when stopped by SIGINT or SIGTERM, 1 when it cannot start or its\n"
+      "bus connection breaks, 2 for a bad command line.\n";
   return text;
 }
+
+std::string VersionText() { return "zvsim " ZVSIM_VERSION "\n"; }
 
 }  // namespace zv::sim

@@ -9,8 +9,9 @@ namespace zv::sim {
 
 // Exit statuses.
 enum : int {
-  kExitOk = 0,       // stopped by a signal, or --help
-  kExitFailure = 1,  // it could not start (carriers, transcript, listening)
+  kExitOk = 0,       // stopped by a signal, or --help or --version
+  kExitFailure = 1,  // it could not start (carriers, transcript, listening, the bus),
+                     // or its bus connection broke
   kExitUsage = 2,    // a bad command line
 };
 

@@ -1,9 +1,12 @@
 #include "zvsim/server.h"
 
+#include <poll.h>
+
 #include <chrono>
 #include <string>
 #include <thread>
 
+#include "platform/deadline_poll.h"
 #include "support/text.h"
 
 namespace zv::sim {
@@ -20,19 +23,22 @@ TSimServer::~TSimServer() { StopAll(); }
 
 void TSimServer::Run(const std::atomic<bool>& stop) {
   while (!stop.load()) {
-    Accept();
+    pollfd listener{Fd(), POLLIN, 0};
+    if (platform::PollUntil(&listener, 1, platform::DeadlineAfter(kAcceptWait)) > 0)
+      AcceptWaiting();
     Reap();
   }
   StopAll();
 }
 
-void TSimServer::Accept() {
+void TSimServer::AcceptWaiting() {
   try {
-    std::optional<platform::TcpSocket> socket = FListener.Accept(kAcceptWait);
-    if (!socket) return;
-    const int32_t number = FNextNumber++;
-    FContext.Log.Event(number, "connection accepted from " + socket->PeerAddress());
-    FConnections.push_back(std::make_unique<TSimConnection>(FContext, number, std::move(*socket)));
+    while (std::optional<platform::TcpSocket> socket = FListener.Accept()) {
+      const int32_t number = FNextNumber++;
+      FContext.Log.Event(number, "connection accepted from " + socket->PeerAddress());
+      FConnections.push_back(
+          std::make_unique<TSimConnection>(FContext, number, std::move(*socket)));
+    }
   } catch (const std::exception& error) {
     // Out of descriptors or memory, say: the listener stays readable, so
     // back off for a while instead of failing at once again.

@@ -1,5 +1,6 @@
 // TSimServer: listens for consoles and serves each accepted connection on a
-// thread of its own until told to stop.
+// thread of its own until told to stop. Its owner either lets Run() wait, or
+// watches Fd() in a poll of its own and calls AcceptWaiting() and Reap().
 #pragma once
 
 #include <atomic>
@@ -30,12 +31,16 @@ class TSimServer {
   // have ended.
   void Run(const std::atomic<bool>& stop);
 
- private:
-  void Accept();
+  // Readable while a console waits to be accepted.
+  int Fd() const { return FListener.Fd(); }
+  // Accepts every console waiting now, without waiting.
+  void AcceptWaiting();
   // Frees the connections whose consoles have gone.
   void Reap();
+  // Closes every connection in order and waits for them.
   void StopAll();
 
+ private:
   TSimContext& FContext;
   platform::TcpListener FListener;
   std::list<std::unique_ptr<TSimConnection>> FConnections;

@@ -7,52 +7,15 @@
 #include "support/int_text.h"
 #include "support/login_data.h"
 #include "support/text.h"
+#include "zvsim/answers.h"
 #include "zvsim/carrier_source.h"
 
 namespace zv::sim {
 namespace {
 
-constexpr char kResultSeparator = '\x03';
-
 // The first character of a received delimiter field ("," when empty).
 char DelimiterOf(const TZVRemoteMsg& msg) {
   return msg.FieldDelimit().empty() ? ',' : msg.FieldDelimit().front();
-}
-
-// Texts that go back to a console in a result: nothing that a console's
-// splitting of the result (0x03) or of the reply could misread.
-std::string WithoutControls(std::string_view text) {
-  std::string out;
-  for (const char c : text) {
-    if (static_cast<unsigned char>(c) >= 0x20) out += c;
-  }
-  return out;
-}
-
-std::string LoginText(TZVLoginResult result, const std::string& user) {
-  switch (result) {
-    case TZVLoginResult::slrLoginOK:
-      return "Account \"" + user + "\" logged in to Zorvane Server";
-    case TZVLoginResult::slrAccountDisabled:
-      return "Login refused: account \"" + user + "\" is disabled";
-    case TZVLoginResult::slrDuplicateLogin:
-      return "Login refused: account \"" + user + "\" is already logged in";
-    default:
-      return "Login refused: wrong account name or password";
-  }
-}
-
-std::string EndText(int32_t code) {
-  switch (code) {
-    case kConnExcess:
-      return "Zorvane Server ends the connection: too many connections";
-    case kConnServerDisconnects:
-      return "Zorvane Server disconnects the client";
-    case kConnAdminDisconnects:
-      return "An administrator disconnected the client from Zorvane Server";
-    default:
-      return "Zorvane Server disconnects the client after a time-out";
-  }
 }
 
 // The login body: account id, delimiter, encoded password, delimiter,
@@ -76,39 +39,6 @@ TLoginData ReadLoginData(const std::string& body, char delimiter) {
   data.Encoding = StrToIntDef(body.substr(last + 1), -1);
   data.Password = DecodeLoginData(body.substr(middle + 1, last - middle - 1), data.Encoding);
   return data;
-}
-
-// The send request's item: the message text, 0x03, then "," between the
-// message number, carrier id, address, priority, age limit, subject and
-// account id, none of them quoted. Only the subject may hold "," as far as
-// this reading goes: it takes the fields before it from the left and the
-// account id from the right.
-struct TSendOrder {
-  bool Complete = false;
-  std::string Text;
-  std::string Number;
-  std::string Carrier;
-  std::string Address;
-};
-
-TSendOrder ReadSendOrder(const std::string& body) {
-  TSendOrder order;
-  const std::size_t separator = body.find(kResultSeparator);
-  if (separator == std::string::npos) return order;
-  order.Text = body.substr(0, separator);
-  std::vector<std::string> fields;
-  std::string_view rest = std::string_view(body).substr(separator + 1);
-  for (std::size_t comma; (comma = rest.find(',')) != std::string_view::npos;) {
-    fields.emplace_back(rest.substr(0, comma));
-    rest.remove_prefix(comma + 1);
-  }
-  fields.emplace_back(rest);
-  if (fields.size() < 7) return order;
-  order.Complete = true;
-  order.Number = fields[0];
-  order.Carrier = fields[1];
-  order.Address = fields[2];
-  return order;
 }
 
 }  // namespace

@@ -1,0 +1,135 @@
+"""zvcc's local link (the default connection type) against zvsim serving the
+local interface on a private session bus: through a pseudo-terminal as an
+operator types, and through a pipe for the failures."""
+
+import os
+import tempfile
+import unittest
+
+import zvcc_e2e
+from zvcc_e2e import Installation, PrivateBus, Screen, Simulator
+
+PROMPT = "Zorvane Send >"
+CANNOT = ("Cannot find Zorvane Server",
+          "- Check whether the server is installed and registered on the machine",
+          "- Reported error: Cannot connect to the local Zorvane Server (COM).")
+
+
+def calls(frames, command):
+    return [f for f in frames if f.get("connection") == "dbus" and f.get("command") == command]
+
+
+def wait_connected(screen):
+    """The line that readiness prints, alone (the status screen's line differs)."""
+    screen.wait_for(lambda s: "Connected to the server" in s.lines(), "the ready line")
+
+
+class LocalLinkTest(unittest.TestCase):
+    def setUp(self):
+        self.inst = Installation()  # no settings: the default connection type, local
+        self.bus = None
+        self.sim = None
+
+    def tearDown(self):
+        if self.sim:
+            self.sim.remove()
+        if self.bus:
+            self.bus.remove()
+        self.inst.remove()
+
+    def started(self, service_dir=None, serve=True):
+        """A console in a terminal on a private bus (zvsim serving it when
+        `serve`), after `start`."""
+        self.bus = PrivateBus(service_dir)
+        if serve:
+            self.sim = Simulator(bus=self.bus)
+        screen = Screen(self.inst, env=self.bus.env(TERM="xterm", LC_ALL="C.UTF-8"))
+        screen.wait_prompt(PROMPT)
+        screen.type_line("start")
+        return screen
+
+    def test_start_carriers_message_and_stop_with_logout(self):
+        screen = self.started()
+        wait_connected(screen)
+        frames = self.sim.wait_frames(lambda f: calls(f, "ClientReady"), "the readiness")
+        login = calls(frames, "Login")[0]
+        self.assertEqual((login["user"], login["password"], login["encoding"]),
+                         ("TerminalAgent", "TerminalAgent", 1))
+        self.assertEqual(len(calls(frames, "CarrierById")), 5)
+        screen.type_line("car /a", PROMPT)
+        screen.wait_text("MDT Dispatch")
+        screen.type_line("555,Hello")
+        screen.wait_text("Message Result:")
+        self.assertIn("555, Hello", screen.text())
+        self.assertTrue(calls(self.sim.frames(), "SendMsg")[0]["body"].startswith("Hello\x03"))
+        screen.type_line("stop", PROMPT)
+        self.sim.wait_frames(lambda f: calls(f, "Logout"), "the logout")
+        screen.type_line("stat", PROMPT)
+        screen.wait_text("Connected to the server: No")
+        # zvsim precedes each event with one for another account.
+        self.assertNotIn("another account", screen.text())
+        screen.type_line("q")
+        self.assertEqual(screen.wait_exit(), 0)
+
+    def test_exit_without_stop_records_no_logout(self):
+        screen = self.started()
+        wait_connected(screen)
+        self.sim.wait_frames(lambda f: calls(f, "ClientReady"), "the readiness")
+        screen.type_line("q")
+        self.assertEqual(screen.wait_exit(), 0)
+        self.assertEqual(calls(self.sim.frames(), "Logout"), [])
+
+    @unittest.skipUnless(zvcc_e2e.SERVICE_DIR, "ZV_DBUS_SERVICE_DIR names the build's services")
+    def test_the_first_start_launches_zvsim_through_the_service_file(self):
+        screen = self.started(service_dir=zvcc_e2e.SERVICE_DIR, serve=False)
+        wait_connected(screen)
+        screen.type_line("car /a", PROMPT)
+        screen.wait_text("MDT Dispatch")
+        screen.type_line("q")
+        self.assertEqual(screen.wait_exit(), 0)
+
+    def test_server_endings_and_refusals_end_the_link(self):
+        """zvsim's misbehaviour on the bus: each ends the link, and the console
+        carries on."""
+        cases = [
+            (("--end-after-ready", "7"), "Zorvane Server disconnects the client"),
+            (("--end-after-ready", "13"), None),
+            (("--refuse-connection",), None),
+            (("--account", "TerminalAgent:other"), None),
+            (("--disabled-account", "TerminalAgent:TerminalAgent"), None),
+        ]
+        self.bus = PrivateBus()
+        for options, shown in cases:
+            with self.subTest(options=options):
+                self.sim = Simulator(*options, bus=self.bus)
+                status, out = self.inst.run_plain("start\nstat\nq\n", env=self.bus.env())
+                self.sim.remove()
+                self.sim = None
+                self.assertEqual(status, 0, out)
+                self.assertIn("Connected to the server: No", out)
+                if shown:
+                    self.assertIn(shown, out)
+
+    def failed_start(self, env, reason):
+        status, out = self.inst.run_plain("start\nstat\nq\n", env=env)
+        self.assertEqual(status, 0, out)
+        for line in CANNOT + (reason, "Connected to the server: No"):
+            self.assertIn(line, out)
+
+    def test_no_server_and_no_service_file(self):
+        self.bus = PrivateBus()
+        self.failed_start(self.bus.env(), "was not provided by any .service files")
+
+    def test_no_bus_at_all(self):
+        nowhere = tempfile.mkdtemp(prefix="zvcc-nobus-")
+        env = dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS="unix:path=%s/none" % nowhere)
+        for name in ("ZVCC_LOCAL_BUS", "DBUS_SESSION_BUS_ADDRESS"):
+            env.pop(name, None)
+        try:
+            self.failed_start(env, "No system bus is reachable")
+        finally:
+            os.rmdir(nowhere)
+
+
+if __name__ == "__main__":
+    zvcc_e2e.main()
