@@ -11,14 +11,10 @@ install(CODE [[
   foreach(program zvcc zvsim)
     file(CREATE_LINK "${CMAKE_INSTALL_PREFIX}/${program}" "${root}/usr/bin/${program}" SYMBOLIC)
   endforeach()
-  # The bus starts a service it finds in the system's service folder.
-  file(GLOB services "${root}${CMAKE_INSTALL_PREFIX}/share/dbus-1/services/*.service")
-  foreach(service ${services})
-    get_filename_component(name "${service}" NAME)
-    file(MAKE_DIRECTORY "${root}/usr/share/dbus-1/services")
-    file(CREATE_LINK "${CMAKE_INSTALL_PREFIX}/share/dbus-1/services/${name}"
-         "${root}/usr/share/dbus-1/services/${name}" SYMBOLIC)
-  endforeach()
+  # The simulator's bus service file stays in the program folder: linked into
+  # the system's service folder it would answer every user's first local start
+  # in place of a real server. A user who wants it adds that folder to their
+  # own bus's service folders.
 ]] COMPONENT Debian EXCLUDE_FROM_ALL)
 install(CODE "
   execute_process(COMMAND gzip -9n -c \"${PROJECT_SOURCE_DIR}/docs/zvcc.1\"
