@@ -51,8 +51,10 @@ void TZVServerClient::SetIsActive(bool value) {
   }
 }
 
+// The client's own type, not the console's setting: the setting may change
+// while an inactive local client still hears every account's events.
 bool TZVServerClient::IsOwnAccount(const std::string& accountId) const {
-  return FContext.ConnectionType() == 2 || accountId == FLoginName;
+  return FConnectionType == 2 || accountId == FLoginName;
 }
 
 // The record is the message's own copy, released when the message is; a handler
@@ -123,7 +125,7 @@ void TZVServerClient::DoLoginResult(int32_t code, const std::string& msg,
     case TZVLoginResult::slrAccountDisabled:
     case TZVLoginResult::slrDuplicateLogin: {
       // The local server reports other consoles' duplicate logins to everybody.
-      if (result == TZVLoginResult::slrDuplicateLogin && FContext.ConnectionType() == 1) return;
+      if (result == TZVLoginResult::slrDuplicateLogin && FConnectionType == 1) return;
       FContext.SysLog().LogItem(LoginResultCaption(result), msg, debug);
       if (OnLogError) {
         OnLogError(code, result == TZVLoginResult::slrDuplicateLogin ? msg : "\r\n" + msg);
