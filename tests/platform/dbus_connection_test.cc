@@ -1,0 +1,228 @@
+#include "platform/dbus_connection.h"
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "platform/private_bus.h"
+
+namespace zv::platform {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* kName = "org.zorvane.Test";
+constexpr const char* kPath = "/org/zorvane/Test";
+constexpr const char* kIface = "org.zorvane.Test1";
+
+// Processes `connections` until `done` holds; false when `bound` passes first.
+bool PumpUntil(std::initializer_list<DBusConnection*> connections,
+               const std::function<bool()>& done, std::chrono::milliseconds bound = 10s) {
+  const auto deadline = std::chrono::steady_clock::now() + bound;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::vector<pollfd> fds;
+    for (DBusConnection* c : connections) fds.push_back({c->Fd(), POLLIN, 0});
+    poll(fds.data(), fds.size(), 20);
+    for (DBusConnection* c : connections) c->Process();
+  }
+  return true;
+}
+
+DBusInterface TestInterface() {
+  DBusInterface iface{kIface, {}, {}, {}};
+  iface.Methods.push_back({"Echo",
+                           {{"flag", "b"},
+                            {"number", "i"},
+                            {"real", "d"},
+                            {"text", "s"},
+                            {"object", "o"},
+                            {"list", "as"}},
+                           {{"flag", "b"},
+                            {"number", "i"},
+                            {"real", "d"},
+                            {"text", "s"},
+                            {"object", "o"},
+                            {"list", "as"}},
+                           [](const DBusArgs& args) { return std::optional<DBusArgs>(args); }});
+  iface.Methods.push_back({"Refuse", {}, {}, [](const DBusArgs&) -> std::optional<DBusArgs> {
+                             throw DBusError("org.zorvane.Test1.Error.Refused", "not today");
+                           }});
+  iface.Methods.push_back(
+      {"Silent", {}, {}, [](const DBusArgs&) { return std::optional<DBusArgs>(); }});
+  iface.Properties.push_back({"Id", "i", [] { return DBusValue(int32_t{42}); }});
+  iface.Properties.push_back({"Carriers", "as", [] {
+                                return DBusValue(std::vector<std::string>{"1=Pager", "2=Mail"});
+                              }});
+  iface.Signals.push_back({"Happened", {{"what", "s"}, {"count", "i"}}});
+  return iface;
+}
+
+// A service on its own thread, so the test's synchronous calls get answers.
+class Service {
+ public:
+  explicit Service(const std::string& address) : FBus(DBusConnection::OpenAddress(address)) {
+    FExport = FBus->Export(kPath, TestInterface());
+    FBus->RequestName(kName);
+    FThread = std::jthread([this](std::stop_token stop) {
+      while (!stop.stop_requested()) {
+        pollfd p{FBus->Fd(), POLLIN, 0};
+        poll(&p, 1, 20);
+        FBus->Process();
+      }
+    });
+  }
+  ~Service() {
+    FThread.request_stop();
+    FThread.join();
+    FExport.reset();
+  }
+
+ private:
+  std::unique_ptr<DBusConnection> FBus;
+  std::unique_ptr<DBusHandle> FExport;
+  std::jthread FThread;
+};
+
+class DBusConnectionTest : public ::testing::Test {
+ protected:
+  testutil::PrivateBus FBus;
+};
+
+TEST_F(DBusConnectionTest, CallsCarryEveryShapeAndServiceErrorsAndTimeOut) {
+  Service service(FBus.Address());
+  auto client = DBusConnection::OpenAddress(FBus.Address());
+  const DBusArgs args{true,
+                      int32_t{-7},
+                      2.5,
+                      std::string("Grüße \x1f"),
+                      DBusObjectPath{"/a/b"},
+                      std::vector<std::string>{"", "x=y"}};
+  EXPECT_EQ(client->Call(kName, kPath, kIface, "Echo", args), args);
+
+  try {
+    client->Call(kName, kPath, kIface, "Refuse", {});
+    ADD_FAILURE() << "no error";
+  } catch (const DBusError& e) {
+    EXPECT_EQ(e.Name(), "org.zorvane.Test1.Error.Refused");
+    EXPECT_STREQ(e.what(), "not today");
+  }
+  EXPECT_THROW(client->Call(kName, kPath, kIface, "Silent", {}, 300ms), DBusError);
+  EXPECT_THROW(client->Call(kName, kPath, kIface, "NoSuchMethod", {}), DBusError);
+
+  // What the bus cannot carry is refused whole, never cut short.
+  for (const std::string& bad : {std::string("a\0b", 3), std::string("\xff")}) {
+    EXPECT_THROW(
+        client->Call(kName, kPath, kIface, "Echo",
+                     {true, int32_t{0}, 0.0, bad, DBusObjectPath{"/"}, std::vector<std::string>{}}),
+        DBusError);
+  }
+}
+
+TEST_F(DBusConnectionTest, PropertiesAndIntrospectionServeTheExportedInterface) {
+  Service service(FBus.Address());
+  auto client = DBusConnection::OpenAddress(FBus.Address());
+  const auto all = client->GetAllProperties(kName, kPath, kIface);
+  ASSERT_EQ(all.size(), 2u);
+  EXPECT_EQ(all.at("Id"), DBusValue(int32_t{42}));
+  EXPECT_EQ(client->GetProperty(kName, kPath, kIface, "Carriers"),
+            DBusValue(std::vector<std::string>{"1=Pager", "2=Mail"}));
+
+  const DBusArgs xml =
+      client->Call(kName, kPath, "org.freedesktop.DBus.Introspectable", "Introspect", {});
+  ASSERT_EQ(xml.size(), 1u);
+  const std::string& text = std::get<std::string>(xml[0]);
+  for (const char* part : {"<interface name=\"org.zorvane.Test1\">", "<method name=\"Echo\">",
+                           "<arg type=\"as\" name=\"list\" direction=\"in\"/>",
+                           "<arg type=\"as\" name=\"list\" direction=\"out\"/>",
+                           "<signal name=\"Happened\">", "<arg type=\"i\" name=\"count\"/>",
+                           "<property name=\"Carriers\" type=\"as\" access=\"read\">"}) {
+    EXPECT_NE(text.find(part), std::string::npos) << part << "\n" << text;
+  }
+}
+
+TEST_F(DBusConnectionTest, SignalsComeOnlyFromTheSubscribedSender) {
+  auto client = DBusConnection::OpenAddress(FBus.Address());
+  auto wanted = DBusConnection::OpenAddress(FBus.Address());
+  auto other = DBusConnection::OpenAddress(FBus.Address());
+  std::vector<DBusArgs> seen;
+  auto subscription = client->Subscribe(wanted->UniqueName(), kPath, kIface, "Happened",
+                                        [&](const DBusArgs& args) { seen.push_back(args); });
+  other->EmitSignal(kPath, kIface, "Happened", {std::string("other"), int32_t{1}});
+  other->EmitSignal(kPath, "org.zorvane.Else", "Happened", {std::string("iface"), int32_t{2}});
+  wanted->EmitSignal("/elsewhere", kIface, "Happened", {std::string("path"), int32_t{3}});
+  wanted->EmitSignal(kPath, kIface, "Happened", {std::string("wanted"), int32_t{4}});
+  ASSERT_TRUE(PumpUntil({client.get(), wanted.get(), other.get()}, [&] { return !seen.empty(); }));
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0], (DBusArgs{std::string("wanted"), int32_t{4}}));
+
+  // A handler may drop its own subscription; later signals then go nowhere.
+  int calls = 0;
+  subscription =
+      client->Subscribe(wanted->UniqueName(), kPath, kIface, "Happened", [&](const DBusArgs&) {
+        ++calls;
+        subscription.reset();
+      });
+  wanted->EmitSignal(kPath, kIface, "Happened", {std::string("a"), int32_t{5}});
+  wanted->EmitSignal(kPath, kIface, "Happened", {std::string("b"), int32_t{6}});
+  ASSERT_TRUE(PumpUntil({client.get(), wanted.get()}, [&] { return calls > 0; }));
+  PumpUntil(
+      {client.get(), wanted.get()}, [] { return false; }, 200ms);
+  EXPECT_EQ(calls, 1);
+}
+
+TEST_F(DBusConnectionTest, OwnerIsFoundStartedOrExplainedAndItsDepartureSeen) {
+  auto client = DBusConnection::OpenAddress(FBus.Address());
+  try {
+    client->StartServiceAndGetOwner(kName);
+    ADD_FAILURE() << "no error";
+  } catch (const DBusError& e) {
+    EXPECT_NE(std::string(e.what()).find(kName), std::string::npos) << e.what();
+  }
+
+  auto server = DBusConnection::OpenAddress(FBus.Address());
+  server->RequestName(kName);
+  EXPECT_EQ(client->StartServiceAndGetOwner(kName), server->UniqueName());
+  EXPECT_THROW(client->RequestName(kName), DBusError);
+
+  std::optional<std::string> newOwner;
+  auto watch = client->WatchNameOwner(kName, [&](const std::string& owner) { newOwner = owner; });
+  server.reset();
+  ASSERT_TRUE(PumpUntil({client.get()}, [&] { return newOwner.has_value(); }));
+  EXPECT_EQ(*newOwner, "");
+}
+
+TEST(DBusBusChoiceTest, VariableThenSessionAddressDecide) {
+  EXPECT_EQ(ChooseLocalBus("session", false), DBusBusKind::kSession);
+  EXPECT_EQ(ChooseLocalBus("system", true), DBusBusKind::kSystem);
+  EXPECT_EQ(ChooseLocalBus("", true), DBusBusKind::kSession);
+  EXPECT_EQ(ChooseLocalBus("", false), DBusBusKind::kSystem);
+  EXPECT_THROW(ChooseLocalBus("Session", true), DBusError);
+}
+
+TEST(DBusBusChoiceTest, AnUnreachableBusSaysWhere) {
+  const char* saved = getenv("DBUS_SESSION_BUS_ADDRESS");
+  const std::string restore = saved != nullptr ? saved : "";
+  setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/zvcc-bus", 1);
+  try {
+    DBusConnection::Open(DBusBusKind::kSession);
+    ADD_FAILURE() << "no error";
+  } catch (const DBusError& e) {
+    EXPECT_NE(std::string(e.what()).find("/nonexistent/zvcc-bus"), std::string::npos) << e.what();
+  }
+  if (saved != nullptr) {
+    setenv("DBUS_SESSION_BUS_ADDRESS", restore.c_str(), 1);
+  } else {
+    unsetenv("DBUS_SESSION_BUS_ADDRESS");
+  }
+}
+
+}  // namespace
+}  // namespace zv::platform
