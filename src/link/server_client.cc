@@ -94,8 +94,8 @@ void TZVServerClient::DoConnectResult(bool success, int32_t code, const std::str
   const bool withDebug = code == kConnFailed || code == kConnLost;
   const bool serverEnds = code == kConnServerDisconnects || code == kConnAdminDisconnects ||
                           code == kConnTimeoutDisconnects;
-  const bool stops = serverEnds || code == kConnFailedStop || code == kConnExcess ||
-                     code == kConnLost;
+  const bool stops =
+      serverEnds || code == kConnFailedStop || code == kConnExcess || code == kConnLost;
   FContext.SysLog().LogItem(action, msg, debug);
   if (OnConnectInfo) OnConnectInfo(code, withDebug ? msg + "\r\n" + debug : msg);
   if (serverEnds) FUserDisconnects = false;
@@ -103,8 +103,8 @@ void TZVServerClient::DoConnectResult(bool success, int32_t code, const std::str
   if (stops) FContext.Stop();  // frees this client: the very last step
 }
 
-void TZVServerClient::DoLoginResult(int32_t code, const std::string& msg,
-                                    const std::string& debug, const std::string& account) {
+void TZVServerClient::DoLoginResult(int32_t code, const std::string& msg, const std::string& debug,
+                                    const std::string& account) {
   if (code < 0 || code > 255) return;  // no login result
   const auto result = static_cast<TZVLoginResult>(code);
   switch (result) {

@@ -172,8 +172,7 @@ namespace {
 TZorvaneServerCom::TAccount FindAccount(TZorvaneServerCom& server, const std::string& accountId) {
   std::optional<TZorvaneServerCom::TAccount> account = server.AccountById(accountId);
   if (!account) {
-    throw EZVNoObject(
-        StrFormat("Cannot find account \"%s\" on Zorvane Server", accountId.c_str()));
+    throw EZVNoObject(StrFormat("Cannot find account \"%s\" on Zorvane Server", accountId.c_str()));
   }
   return *account;
 }

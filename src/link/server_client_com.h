@@ -53,9 +53,8 @@ class TZVServerClientCom : public TZVServerClient {
   // The message-result event: raises OnMsg for this console's own account.
   void ZVServerMessage(int32_t transactionId, const std::string& accountId,
                        const std::string& msgAddress, const std::string& resultStr,
-                       const std::string& msg, const std::string& contactName,
-                       int32_t sendResult, double dateSent, double dateReceived,
-                       int32_t addressType);
+                       const std::string& msg, const std::string& contactName, int32_t sendResult,
+                       double dateSent, double dateReceived, int32_t addressType);
 
   // The carrier ids of the server's carrier list: the name part (before the
   // first "=") of each item as a number, 0 where it is not a positive one. An

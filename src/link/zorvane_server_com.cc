@@ -26,7 +26,8 @@ template <typename T>
 const T& Arg(const DBusArgs& args, std::size_t index, const std::string& what) {
   const T* value = index < args.size() ? std::get_if<T>(&args[index]) : nullptr;
   if (value == nullptr) {
-    throw EZVException("The local Zorvane Server answered " + what + " with a value of the wrong type");
+    throw EZVException("The local Zorvane Server answered " + what +
+                       " with a value of the wrong type");
   }
   return *value;
 }
@@ -36,8 +37,8 @@ const T& Property(const std::map<std::string, DBusValue>& values, const std::str
   const auto it = values.find(name);
   const T* value = it == values.end() ? nullptr : std::get_if<T>(&it->second);
   if (value == nullptr) {
-    throw EZVException("The carrier object of the local Zorvane Server has no property \"" +
-                       name + "\" of the interface's type");
+    throw EZVException("The carrier object of the local Zorvane Server has no property \"" + name +
+                       "\" of the interface's type");
   }
   return *value;
 }
@@ -59,23 +60,23 @@ void TZorvaneServerCom::Connect() {
     FOwner = bus->StartServiceAndGetOwner(kZVServerBusName, FCallTimeout);
     FQueue = std::make_unique<platform::MessageQueue>(FDispatcher);
     for (const char* member : {"OnConnect", "OnLogin", "OnZVMessage"}) {
-      FSubscriptions.push_back(bus->Subscribe(
-          FOwner, kZVServerPath, kZVServerInterface, member,
-          [this, name = std::string(member)](const DBusArgs& args) {
-            // Delivered later as a message of its own, outside the bus's
-            // processing, so that a handler may call the server or stop the link.
-            if (FQueue) FQueue->Post([this, name, args] { Deliver(name, args); });
-          }));
+      FSubscriptions.push_back(
+          bus->Subscribe(FOwner, kZVServerPath, kZVServerInterface, member,
+                         [this, name = std::string(member)](const DBusArgs& args) {
+                           // Delivered later as a message of its own, outside the bus's
+                           // processing, so that a handler may call the server or stop the link.
+                           if (FQueue) FQueue->Post([this, name, args] { Deliver(name, args); });
+                         }));
     }
     // The subscriptions match the owner found now only: a new owner is a new
     // server that knows nothing of this console's session.
     FSubscriptions.push_back(
         bus->WatchNameOwner(kZVServerBusName, [this](const std::string& newOwner) {
           if (newOwner == FOwner) return;
-          ServerLost(newOwner.empty() ? "The name " + std::string(kZVServerBusName) +
-                                            " has no owner any more"
-                                      : "The name " + std::string(kZVServerBusName) +
-                                            " has passed to another owner");
+          ServerLost(newOwner.empty()
+                         ? "The name " + std::string(kZVServerBusName) + " has no owner any more"
+                         : "The name " + std::string(kZVServerBusName) +
+                               " has passed to another owner");
         }));
     FWatch = FDispatcher.AddWatch(bus->Fd(), [this] { Pump(); });
     FLost = false;
@@ -100,8 +101,7 @@ void TZorvaneServerCom::Disconnect() {
 void TZorvaneServerCom::Pump() {
   if (!FBus || !FWatch) return;
   try {
-    // More may wait than one pass takes in; the next pass comes at once.
-    if (FBus->Process()) PostPump();
+    FBus->Process();
   } catch (const DBusError& e) {
     // A broken connection stays readable: without its watch it cannot make
     // the main loop spin.
@@ -132,7 +132,9 @@ void TZorvaneServerCom::Deliver(const std::string& member, const DBusArgs& args)
   // dropped, as an event is while no handler is attached.
   std::string signature;
   for (const DBusValue& value : args) signature += platform::DBusSignatureOf(value);
-  const auto s = [&args](std::size_t i) -> const std::string& { return std::get<std::string>(args[i]); };
+  const auto s = [&args](std::size_t i) -> const std::string& {
+    return std::get<std::string>(args[i]);
+  };
   const auto i = [&args](std::size_t n) { return std::get<int32_t>(args[n]); };
   const auto d = [&args](std::size_t n) { return std::get<double>(args[n]); };
   // Each handler is copied first: it may free this object.

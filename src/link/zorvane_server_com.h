@@ -36,9 +36,9 @@ inline constexpr const char* kZVNoObjectError = "org.zorvane.Server1.Error.NoObj
 
 class TZorvaneServerCom {
  public:
-  using TOnConnect = std::function<void(TZorvaneServerCom& sender, bool success,
-                                        int32_t connectionResult, const std::string& description,
-                                        const std::string& accountId)>;
+  using TOnConnect =
+      std::function<void(TZorvaneServerCom& sender, bool success, int32_t connectionResult,
+                         const std::string& description, const std::string& accountId)>;
   using TOnLogin =
       std::function<void(TZorvaneServerCom& sender, bool success, int32_t loginResult,
                          const std::string& description, const std::string& accountId)>;
@@ -98,8 +98,8 @@ class TZorvaneServerCom {
   bool Start();
   bool Stop();
   void ConnectToServer(const std::string& accountId, const std::string& ipAddress);
-  void Login(const std::string& userName, const std::string& password,
-             const std::string& ipAddress, int32_t encoding);
+  void Login(const std::string& userName, const std::string& password, const std::string& ipAddress,
+             int32_t encoding);
   void Logout(const std::string& accountId, const std::string& ipAddress);
   void ClientReady(const std::string& accountId, const std::string& accountIp, bool isReady);
   void SendMsg(const std::string& accountId, const std::string& accountIp,
