@@ -22,6 +22,7 @@
 #include "link/zorvane_server_com.h"
 #include "platform/dbus_connection.h"
 #include "platform/deadline_poll.h"
+#include "support/helpers.h"
 
 namespace zv::testing {
 
@@ -142,13 +143,7 @@ class FakeLocalServer {
           const auto& data = std::get<std::vector<std::string>>(args[2]);
           const std::string item = data.empty() ? "" : data.front();
           const std::size_t mark = std::min(item.find('\x03'), item.size());
-          std::vector<std::string> fields{""};
-          for (char c : item.substr(std::min(mark + 1, item.size()))) {
-            if (c == ',')
-              fields.emplace_back();
-            else
-              fields.back() += c;
-          }
+          TStringList fields = SplitDelimited(item.substr(std::min(mark + 1, item.size())), ',');
           fields.resize(3);
           bus.EmitSignal(
               kZVServerPath, kZVServerInterface, "OnZVMessage",
