@@ -38,6 +38,15 @@ TZVCarrierConsole::TZVCarrierConsole(std::string_view strCarr, char aDelimit, in
   ReplicateFrom(strCarr, aDelimit, ippV);
 }
 
+TZVCarrierConsole::TZVCarrierConsole(const TZVCarrierFields* iCarr) {
+  if (iCarr == nullptr) {
+    throw EZVNoObject("Error creating a carrier object.\r\nICarrier interface cannot be NULL");
+  }
+  FId = iCarr->Id;
+  CheckId(FId);
+  ReplicateFrom(*iCarr);
+}
+
 TZVCarrierConsole::TZVCarrierConsole(const pugi::xml_node& iCarr) {
   if (!iCarr) {
     throw EZVNoObject(
@@ -63,6 +72,16 @@ void TZVCarrierConsole::ReplicateFrom(std::string_view tcpStr, char aDelimit, in
   FAddressTypeStr = items[5];
   FMsgLength = StrToIntDef(items[6], 0);
   FInfo = SplitDelimited(items[7], aDelimit);
+}
+
+void TZVCarrierConsole::ReplicateFrom(const TZVCarrierFields& iCarr) {
+  FName = iCarr.Name;
+  FMsgLength = iCarr.MsgLength;
+  FCarrierType = CarrierTypeFromInt(iCarr.CarrierType);
+  FAddressType = AddressTypeFromInt(iCarr.AddressType);
+  FTypeStr = iCarr.CarrierTypeName;
+  FAddressTypeStr = iCarr.AddressTypeName;
+  FInfo = iCarr.Info;
 }
 
 void TZVCarrierConsole::ReplicateFrom(const pugi::xml_node& xmlCarr) {

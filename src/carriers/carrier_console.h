@@ -16,6 +16,19 @@ class xml_node;
 
 namespace zv {
 
+// What the local server's carrier object tells of a carrier, as the link reads
+// it off the server; codes arrive as the server's plain numbers.
+struct TZVCarrierFields {
+  int32_t Id = 0;
+  std::string Name;
+  int32_t MsgLength = 0;
+  int32_t CarrierType = 0;
+  int32_t AddressType = 0;
+  std::string CarrierTypeName;
+  std::string AddressTypeName;
+  TStringList Info;
+};
+
 // How a carrier is titled in lists.
 enum class TZVTitleType : uint8_t { ttName, ttId, ttBoth };
 
@@ -25,6 +38,10 @@ class TZVCarrierConsole {
   // Throws EZVNoObject for an empty record and EZVIncompleteObject when the id
   // is not a number greater than 0.
   TZVCarrierConsole(std::string_view strCarr, char aDelimit, int32_t ippV);
+  // From the local server's carrier object; null when the server gave none.
+  // Throws EZVNoObject for null and EZVIncompleteObject when the id is not
+  // greater than 0.
+  explicit TZVCarrierConsole(const TZVCarrierFields* iCarr);
   // From a carrier element of the setup file. Throws EZVNoObject for a null
   // node and EZVIncompleteObject when the id is missing, not greater than 0,
   // or another element is missing.
@@ -33,6 +50,9 @@ class TZVCarrierConsole {
   // Stores fields 2 to 8 of the record, but only for a known protocol number
   // and a record of at least 8 fields; otherwise changes nothing.
   void ReplicateFrom(std::string_view tcpStr, char aDelimit, int32_t ippV);
+  // Stores everything but the id; a carrier-type code that does not fit a
+  // signed byte becomes -1, an unknown address type atUnknown.
+  void ReplicateFrom(const TZVCarrierFields& iCarr);
   // Reads everything but the id from the element's children; the first missing
   // child ends it with EZVIncompleteObject.
   void ReplicateFrom(const pugi::xml_node& xmlCarr);

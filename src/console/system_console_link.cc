@@ -91,9 +91,7 @@ void TZVSystemConsole::StopCommand() {
   }
 }
 
-bool TZVSystemConsole::LinkStarting() const {
-  return FClientServer != nullptr && !FLinkReady;
-}
+bool TZVSystemConsole::LinkStarting() const { return FClientServer != nullptr && !FLinkReady; }
 
 void TZVSystemConsole::LoadConsoleCarriers(TZVCarriersConsole& /*objLst*/) {
   if (FClientServer) FClientServer->LoadClientCarriers(*FCarriers);
@@ -110,7 +108,21 @@ void TZVSystemConsole::LoginEvent(TZVLoginResult logResult, const std::string& /
   if (logResult != TZVLoginResult::slrLoginOK) return;
   FStatus = TZVState::ipsRunning;
   FClientServer->SetBusy(true);
-  LoadConsoleCarriers(*FCarriers);
+  try {
+    LoadConsoleCarriers(*FCarriers);
+  } catch (const std::exception& e) {
+    // The local server's carrier calls fail here, synchronously (a server that
+    // stopped answering, a bad carrier object). The link never became ready:
+    // it ends with a word to the operator instead of ending the program.
+    FLog->LogItem("Loading Carriers Failed", "The carriers could not be loaded", e.what());
+    FConsole->WriteLn(VisibleText(std::string("\r\n") + e.what()));
+    WritePrompt();
+    try {
+      Stop();  // frees the client, whatever its stop says
+    } catch (const std::exception& stopError) {
+      FLog->LogItem("Logging Out", "Stopping the link failed", stopError.what());
+    }
+  }
 }
 
 void TZVSystemConsole::LogErrorEvent(int32_t /*resultCode*/, const std::string& resultMsg) {

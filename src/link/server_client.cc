@@ -51,8 +51,10 @@ void TZVServerClient::SetIsActive(bool value) {
   }
 }
 
+// The client's own type, not the console's setting: the setting may change
+// while an inactive local client still hears every account's events.
 bool TZVServerClient::IsOwnAccount(const std::string& accountId) const {
-  return FContext.ConnectionType() == 2 || accountId == FLoginName;
+  return FConnectionType == 2 || accountId == FLoginName;
 }
 
 // The record is the message's own copy, released when the message is; a handler
@@ -92,8 +94,8 @@ void TZVServerClient::DoConnectResult(bool success, int32_t code, const std::str
   const bool withDebug = code == kConnFailed || code == kConnLost;
   const bool serverEnds = code == kConnServerDisconnects || code == kConnAdminDisconnects ||
                           code == kConnTimeoutDisconnects;
-  const bool stops = serverEnds || code == kConnFailedStop || code == kConnExcess ||
-                     code == kConnLost;
+  const bool stops =
+      serverEnds || code == kConnFailedStop || code == kConnExcess || code == kConnLost;
   FContext.SysLog().LogItem(action, msg, debug);
   if (OnConnectInfo) OnConnectInfo(code, withDebug ? msg + "\r\n" + debug : msg);
   if (serverEnds) FUserDisconnects = false;
@@ -101,8 +103,8 @@ void TZVServerClient::DoConnectResult(bool success, int32_t code, const std::str
   if (stops) FContext.Stop();  // frees this client: the very last step
 }
 
-void TZVServerClient::DoLoginResult(int32_t code, const std::string& msg,
-                                    const std::string& debug, const std::string& account) {
+void TZVServerClient::DoLoginResult(int32_t code, const std::string& msg, const std::string& debug,
+                                    const std::string& account) {
   if (code < 0 || code > 255) return;  // no login result
   const auto result = static_cast<TZVLoginResult>(code);
   switch (result) {
@@ -123,7 +125,7 @@ void TZVServerClient::DoLoginResult(int32_t code, const std::string& msg,
     case TZVLoginResult::slrAccountDisabled:
     case TZVLoginResult::slrDuplicateLogin: {
       // The local server reports other consoles' duplicate logins to everybody.
-      if (result == TZVLoginResult::slrDuplicateLogin && FContext.ConnectionType() == 1) return;
+      if (result == TZVLoginResult::slrDuplicateLogin && FConnectionType == 1) return;
       FContext.SysLog().LogItem(LoginResultCaption(result), msg, debug);
       if (OnLogError) {
         OnLogError(code, result == TZVLoginResult::slrDuplicateLogin ? msg : "\r\n" + msg);

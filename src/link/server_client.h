@@ -91,13 +91,14 @@ class TZVServerClient {
   void SetUserDisconnects(bool value) { FUserDisconnects = value; }
   const std::string& LoginName() const { return FLoginName; }
 
-  // True when an event about `accountId` concerns this client: always on the
-  // TCP/IP link, where the server talks to this console only.
+  // True when an event about `accountId` concerns this client: always for the
+  // TCP/IP client, to which the server talks about this console only.
   bool IsOwnAccount(const std::string& accountId) const;
 
   // Adapters for the local server's events, which arrive inside the server's
   // own callback on the main thread. The results that stop the link are
   // deferred through the queue so the stop never runs inside that callback.
+  // Other accounts' events are ignored on the local link.
   void ZVServerConnect(const std::string& senderClass, bool success, int32_t connectionResult,
                        const std::string& description, const std::string& accountId);
   void ZVServerLogin(const std::string& senderClass, bool success, int32_t loginResult,

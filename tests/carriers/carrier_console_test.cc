@@ -71,6 +71,35 @@ TEST(CarrierFromReplyTest, BadIdOrEmptyRecordFails) {
   }
 }
 
+TEST(CarrierFromServerObjectTest, StoresEveryFieldAndChecksTheId) {
+  TZVCarrierFields fields{3, "SMS", 160, 200, 2, "GSM", "mobile number", {"one", "two"}};
+  const TZVCarrierConsole c(&fields);
+  EXPECT_EQ(c.ObjectId(), 3);
+  EXPECT_EQ(c.ObjectName(), "SMS");
+  EXPECT_EQ(c.MsgLength(), 160);
+  EXPECT_EQ(c.CarrierType(), -1);  // 200 does not fit a signed byte
+  EXPECT_EQ(c.AddressType(), TZVAddressType::atSMS);
+  EXPECT_EQ(c.CarrierTypeStr(), "GSM");
+  EXPECT_EQ(c.AddressTypeStr(), "mobile number");
+  EXPECT_EQ(c.Info(), (TStringList{"one", "two"}));
+
+  for (int32_t id : {0, -1}) {
+    fields.Id = id;
+    try {
+      TZVCarrierConsole bad(&fields);
+      ADD_FAILURE() << id;
+    } catch (const EZVIncompleteObject& e) {
+      EXPECT_STREQ(e.what(), kIdMessage) << id;
+    }
+  }
+  try {
+    TZVCarrierConsole none(static_cast<const TZVCarrierFields*>(nullptr));
+    ADD_FAILURE();
+  } catch (const EZVNoObject& e) {
+    EXPECT_STREQ(e.what(), "Error creating a carrier object.\r\nICarrier interface cannot be NULL");
+  }
+}
+
 TEST(CarrierTest, DisplayNames) {
   const TZVCarrierConsole c("12,SMS Gate,2,GSM,2,mobile number,160,", ',', kV12);
   EXPECT_EQ(c.GetDisplayName(TZVTitleType::ttName), "SMS Gate");

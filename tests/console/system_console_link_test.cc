@@ -118,20 +118,5 @@ TEST_F(LinkEventsTest, MessagesNotTakenAreToldCountedAndResultsAwaited) {
   EXPECT_EQ(Console().PendingResults(), 0);
 }
 
-TEST_F(LinkEventsTest, StartOnTheDefaultTypeReportsNoLocalServer) {
-  Console();
-  Run("start");
-  EXPECT_NE(Console().ClientServer(), nullptr);
-  platform::MessageDispatcher::Main().DispatchPending();
-  const std::string out = Output();
-  EXPECT_THAT(out, HasSubstr("Cannot find Zorvane Server\n"
-                             "- Check whether the server is installed and registered on the "
-                             "machine\n- Reported error: Cannot connect to the local Zorvane "
-                             "Server (COM).\n"));
-  EXPECT_FALSE(Console().IsConnected());
-  Run("stop");
-  EXPECT_EQ(Console().ClientServer(), nullptr);
-}
-
 }  // namespace
 }  // namespace zv::testing

@@ -31,8 +31,8 @@ struct Listener {
       Events.push_back("sys " + std::to_string(code) + " " + msg);
     };
     client.OnLoadObjects = [this](bool ok, TZVEditObject kind, const std::string& msg) {
-      Events.push_back("load " + std::to_string(ok) + " " +
-                       std::to_string(static_cast<int>(kind)) + " " + msg);
+      Events.push_back("load " + std::to_string(ok) + " " + std::to_string(static_cast<int>(kind)) +
+                       " " + msg);
     };
   }
   std::vector<std::string> Events;
@@ -103,10 +103,17 @@ TEST_F(ServerClientTest, LoginResultsRaiseTheirEventsAndStopOnRefusal) {
     bool stops;
   };
   const Case cases[] = {
-      {0, "", false},          {1, "request 1 m", false}, {2, "login 2 m", false},
-      {3, "error 3 \r\nm", true}, {4, "error 4 \r\nm", true}, {5, "", false},
-      {6, "error 6 m", true},  {7, "", false},           {8, "login 8 m", false},
-      {9, "login 9 m", false}, {300, "", false},
+      {0, "", false},
+      {1, "request 1 m", false},
+      {2, "login 2 m", false},
+      {3, "error 3 \r\nm", true},
+      {4, "error 4 \r\nm", true},
+      {5, "", false},
+      {6, "error 6 m", true},
+      {7, "", false},
+      {8, "login 8 m", false},
+      {9, "login 9 m", false},
+      {300, "", false},
   };
   for (const Case& c : cases) {
     Make(2);
@@ -134,6 +141,18 @@ TEST_F(ServerClientTest, LocalLinkKeepsToItsOwnAccountAndIgnoresDuplicateLogins)
   // Only the low byte of a result counts.
   client.ZVServerLogin("TZorvaneServerCom", true, 0x102, "ok", "TerminalAgent");
   EXPECT_EQ(FListener.Events, std::vector<std::string>{"login 2 ok"});
+}
+
+TEST_F(ServerClientTest, ALocalClientKeepsToItsAccountAfterTheSettingTurnsToTcp) {
+  FContext = std::make_unique<FakeLinkContext>(2);  // the setting, changed meanwhile
+  auto client = std::make_unique<RecordingClient>(*FContext, FSent, 1);
+  FListener.Attach(*client);
+  client->ZVServerLogin("TZorvaneServerCom", false, 3, "refused", "SomebodyElse");
+  client->ZVServerLogin("TZorvaneServerCom", false, 6, "dup", "Unknown");
+  FContext->Client = std::move(client);
+  FContext->Dispatch();
+  EXPECT_TRUE(FListener.Events.empty());
+  EXPECT_EQ(FContext->Stops, 0);
 }
 
 TEST_F(ServerClientTest, StoppingEventsInsideTheServerCallbackAreDeferred) {

@@ -1,0 +1,326 @@
+#include "link/server_client_com.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+#include "carriers/carriers_console.h"
+#include "link/fake_link_context.h"
+#include "link/fake_local_server.h"
+#include "platform/private_bus.h"
+#include "protocol/remote_msg.h"
+#include "support/exceptions.h"
+
+namespace zv::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+constexpr auto kShortTimeout = 300ms;
+const std::string kMe = "TerminalAgent";
+
+FakeLocalServer::Config Failing(const std::string& method, const std::string& message) {
+  FakeLocalServer::Config config;
+  config.Failing[method] = message;
+  return config;
+}
+
+FakeLocalServer::Config Silent(const std::string& method) {
+  FakeLocalServer::Config config;
+  config.Silent = {method};
+  return config;
+}
+
+class ServerClientComTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { FBus = std::make_unique<testutil::PrivateBus>(); }
+  static void TearDownTestSuite() { FBus.reset(); }
+
+  // A fresh client on the private bus whose events are recorded as text.
+  TZVServerClientCom& Make(const std::string& address = FBus->Address()) {
+    FContext = std::make_unique<FakeLinkContext>(1);
+    auto client = std::make_unique<TZVServerClientCom>(*FContext);
+    TZVServerClientCom& ref = *client;
+    ref.SetBusAddress(address);
+    ref.SetCallTimeout(kShortTimeout);
+    ref.OnConnectInfo = [this](int32_t code, const std::string& msg) {
+      Events.push_back("connect " + std::to_string(code) + " " + msg);
+    };
+    ref.OnLoginRequest = [this](int32_t code, const std::string&) {
+      Events.push_back("request " + std::to_string(code));
+    };
+    ref.OnLogin = [this](TZVLoginResult code, const std::string&, const std::string& account) {
+      Events.push_back("login " + std::to_string(static_cast<int>(code)) + " " + account);
+    };
+    ref.OnLogError = [this](int32_t code, const std::string&) {
+      Events.push_back("error " + std::to_string(code));
+    };
+    ref.OnLoadObjects = [this](bool ok, TZVEditObject kind, const std::string& msg) {
+      Events.push_back("load " + std::to_string(ok) + " " + std::to_string(static_cast<int>(kind)) +
+                       " " + msg);
+    };
+    ref.OnMsg = [this](const TZVRemoteMsg& msg) { Messages.push_back(msg); };
+    FContext->Client = std::move(client);
+    return ref;
+  }
+  TZVServerClientCom* Client() { return static_cast<TZVServerClientCom*>(FContext->Client.get()); }
+
+  // Runs the main loop's dispatch until `done` holds; false after 10 s.
+  bool Until(const std::function<bool()>& done) {
+    const auto deadline = platform::DeadlineAfter(10s);
+    while (true) {
+      FContext->Dispatch();
+      if (done()) return true;
+      if (std::chrono::steady_clock::now() >= deadline) return false;
+      pollfd p{FContext->Dispatcher().WakeFd(), POLLIN, 0};
+      platform::PollUntil(&p, 1, std::min(deadline, platform::DeadlineAfter(20ms)));
+    }
+  }
+  bool HasEvent(const std::string& event) {
+    return std::find(Events.begin(), Events.end(), event) != Events.end();
+  }
+  // Started, logged in as kMe and through with the login's events.
+  TZVServerClientCom& StartAndLogIn() {
+    TZVServerClientCom& client = Make();
+    client.StartZVServer();
+    EXPECT_TRUE(Until([&] { return HasEvent("request 1"); }));
+    std::string password = kMe;
+    client.LogIn(kMe, "", 1, password);  // the fake accepts every login
+    EXPECT_TRUE(Until([&] { return HasEvent("login 2 " + kMe); }));
+    return client;
+  }
+  static platform::DBusArgs Result(const std::string& account, int32_t id) {
+    return {id,
+            account,
+            std::string("555"),
+            std::string("Sent"),
+            std::string("Hello"),
+            std::string("Bob"),
+            int32_t{1},
+            46000.5,
+            46000.75,
+            int32_t{0x102}};
+  }
+
+  static std::unique_ptr<testutil::PrivateBus> FBus;
+  std::unique_ptr<FakeLinkContext> FContext;
+  std::vector<std::string> Events;
+  std::vector<TZVRemoteMsg> Messages;
+};
+
+std::unique_ptr<testutil::PrivateBus> ServerClientComTest::FBus;
+
+TEST_F(ServerClientComTest, TheRoadOfAStartAMessageAndAStop) {
+  FakeLocalServer::Config config;
+  config.Carriers = {"1=Pager"};
+  config.CarrierIds[1] = {1, "Pager", 80, 1, 1, "TAP", "pager id", {"a"}};
+  FakeLocalServer server(FBus->Address(), config);
+  TZVServerClientCom& client = StartAndLogIn();
+  client.StartZVServer();  // active already: nothing goes out
+  TZVCarriersConsole carriers;
+  client.LoadClientCarriers(carriers);
+  ASSERT_EQ(carriers.Count(), 1);
+  EXPECT_EQ(carriers.GetItem(0)->ObjectName(), "Pager");
+  client.ConfirmReady();
+  client.SendMessage(
+      {"Hello\x03"
+       "7,1,555"});
+  server.Emit("OnZVMessage", Result(kMe, 8));
+  ASSERT_TRUE(Until([&] { return Messages.size() == 2; }));
+  EXPECT_EQ(Messages[0].TransactionId(), 7);  // the fake's own result
+  const TZVRemoteMsg& msg = Messages[1];
+  EXPECT_EQ(msg.TransactionId(), 8);
+  EXPECT_EQ(msg.TcpCommand(), TTcpCommand::tcpSendMsg);
+  EXPECT_EQ(msg.Protocol(), 18);
+  EXPECT_EQ(msg.ResultMsg(), "Sent");
+  EXPECT_EQ(msg.ContactName(), "Bob");
+  EXPECT_EQ(msg.AddressType(), TZVAddressType::atSMS);  // the low byte of 0x102
+  EXPECT_EQ(msg.DateSent(), (TDateTime{2025, 12, 9, 12, 0, 0, 0}));
+  EXPECT_EQ(msg.DateReceived(), (TDateTime{2025, 12, 9, 18, 0, 0, 0}));
+
+  client.SetUserDisconnects(true);
+  client.StopZVServer();
+  EXPECT_FALSE(client.IsActive());
+  EXPECT_FALSE(client.HasServer());
+  EXPECT_THAT(server.Calls(), ElementsAre("Start()", "ConnectToServer(Unknown,127.0.0.1)",
+                                          StartsWith("Login(TerminalAgent,"), "CarrierById(1)",
+                                          "ClientReady(TerminalAgent,127.0.0.1,true)",
+                                          "SendMsg(TerminalAgent,127.0.0.1,[Hello\x03"
+                                          "7,1,555])",
+                                          "Logout(TerminalAgent,127.0.0.1)", "Stop()"));
+  EXPECT_THAT(server.Calls()[2], ::testing::EndsWith(",127.0.0.1,1)"));
+  EXPECT_EQ(server.Calls()[2].find("TerminalAgent,TerminalAgent"), std::string::npos)
+      << "the password goes out encoded";
+}
+
+TEST_F(ServerClientComTest, AStopThatTheOperatorDidNotAskForSendsNoLogout) {
+  FakeLocalServer server(FBus->Address(), {});
+  StartAndLogIn();
+  FContext->Client.reset();  // the program's exit: the client goes, the link with it
+  EXPECT_THAT(server.Calls(), ElementsAre("Start()", "ConnectToServer(Unknown,127.0.0.1)",
+                                          StartsWith("Login("), "Stop()"));
+}
+
+TEST_F(ServerClientComTest, AFailedStartPostsCode3WithTheBusReasonAndKeepsNoServer) {
+  struct Case {
+    const char* name;
+    FakeLocalServer::Config config;
+    bool serve;
+    std::string address;
+    const char* reason;  // a part of the bus's own text
+  };
+  const Case cases[] = {
+      {"no server, no service", {}, false, FBus->Address(), "org.zorvane.Server"},
+      {"no bus", {}, false, "unix:path=/nonexistent/zvcc-test/socket", "No bus is reachable"},
+      {"server refuses", Failing("Start", "not licensed"), true, FBus->Address(), "not licensed"},
+      {"server silent", Silent("ConnectToServer"), true, FBus->Address(), "timed out"},
+  };
+  for (const Case& c : cases) {
+    std::unique_ptr<FakeLocalServer> server;
+    if (c.serve) server = std::make_unique<FakeLocalServer>(FBus->Address(), c.config);
+    Events.clear();
+    TZVServerClientCom& client = Make(c.address);
+    const auto begun = std::chrono::steady_clock::now();
+    client.StartZVServer();
+    EXPECT_LT(std::chrono::steady_clock::now() - begun, 5s) << c.name;
+    EXPECT_FALSE(client.IsActive()) << c.name;
+    EXPECT_FALSE(client.HasServer()) << c.name;
+    ASSERT_TRUE(Until([&] { return !Events.empty(); })) << c.name;
+    EXPECT_THAT(Events.front(),
+                StartsWith("connect 3 Cannot connect to the local Zorvane Server (COM).\r\n"))
+        << c.name;
+    EXPECT_THAT(Events.front(), HasSubstr(c.reason)) << c.name;
+    EXPECT_EQ(FContext->Stops, 0) << c.name;
+    EXPECT_THAT(FContext->LogText(), HasSubstr("Creating COM Client Failed")) << c.name;
+    EXPECT_THAT(FContext->LogText(), HasSubstr("Unable to connect to the COM server")) << c.name;
+  }
+}
+
+TEST_F(ServerClientComTest, OtherAccountsEventsAndDuplicateLoginsAreIgnored) {
+  FakeLocalServer server(FBus->Address(), {});
+  StartAndLogIn();
+  Events.clear();
+  server.Emit("OnLogin", {false, int32_t{3}, std::string("refused"), std::string("Other")});
+  server.Emit("OnConnect", {false, int32_t{7}, std::string("bye"), std::string("Other")});
+  server.Emit("OnZVMessage", Result("Other", 1));
+  server.Emit("OnLogin", {false, int32_t{6}, std::string("twice"), kMe});
+  server.Emit("OnConnect", {true, int32_t{8}, std::string("noted"), kMe});  // a fence
+  ASSERT_TRUE(Until([&] { return !Events.empty(); }));
+  EXPECT_THAT(Events, ElementsAre("connect 8 noted"));
+  EXPECT_TRUE(Messages.empty());
+  EXPECT_EQ(FContext->Stops, 0);
+}
+
+TEST_F(ServerClientComTest, StoppingResultsAndALostServerStopTheLinkFromTheQueue) {
+  FakeLocalServer server(FBus->Address(), {});
+  for (int32_t code : {4, 6, 7, 9, 10, 13}) {
+    Events.clear();
+    Make().StartZVServer();
+    ASSERT_TRUE(Until([&] { return HasEvent("request 1"); })) << code;
+    server.Emit("OnConnect", {false, code, std::string("bye"), std::string("Unknown")});
+    ASSERT_TRUE(Until([&] { return FContext->Stops == 1; })) << code;
+    EXPECT_THAT(Events.back(), StartsWith("connect " + std::to_string(code) + " bye")) << code;
+  }
+  Events.clear();
+  Make().StartZVServer();
+  ASSERT_TRUE(Until([&] { return HasEvent("request 1"); }));
+  server.Emit("OnLogin",
+              {false, int32_t{3}, std::string("wrong password"), std::string("Unknown")});
+  ASSERT_TRUE(Until([&] { return FContext->Stops == 1; }));
+  EXPECT_TRUE(HasEvent("error 3"));
+
+  // The server leaves the bus.
+  Events.clear();
+  Make().StartZVServer();
+  server.Quit();
+  ASSERT_TRUE(Until([&] { return FContext->Stops == 1; }));
+  EXPECT_THAT(Events.back(),
+              StartsWith("connect 10 The local Zorvane Server (COM) is no longer reachable.\r\n"));
+  EXPECT_THAT(Events.back(), HasSubstr("no owner"));
+}
+
+TEST_F(ServerClientComTest, ABrokenBusConnectionIsALostConnection) {
+  auto bus = std::make_unique<testutil::PrivateBus>();
+  auto server = std::make_unique<FakeLocalServer>(bus->Address(), FakeLocalServer::Config{});
+  Make(bus->Address()).StartZVServer();
+  ASSERT_TRUE(Until([&] { return HasEvent("request 1"); }));
+  bus->Kill();
+  ASSERT_TRUE(Until([&] { return FContext->Stops == 1; }));
+  EXPECT_THAT(Events.back(), StartsWith("connect 10 "));
+  EXPECT_THAT(Events.back(), HasSubstr("broke"));
+}
+
+TEST_F(ServerClientComTest, CarrierLoadAsksForEveryItemEvenWithoutAPositiveId) {
+  const TZVCarrierFields odd{9, "Odd", 10, 2, 2, "GSM", "mobile", {}};
+  const TZVCarrierFields pager{5, "Pager", 80, 1, 1, "TAP", "pager id", {"x", "y"}};
+  struct Case {
+    TStringList list;
+    std::vector<std::string> asked;
+    std::vector<int32_t> ids;
+  };
+  const Case cases[] = {
+      {{"0=Zero", "abc=Bad", "5=Pager", "-2=Neg", "7"},
+       {"CarrierById(0)", "CarrierById(0)", "CarrierById(5)", "CarrierById(0)", "CarrierById(7)"},
+       {9, 9, 5, 9, 9}},
+      {{}, {}, {}},
+  };
+  for (const Case& c : cases) {
+    FakeLocalServer::Config config;
+    config.Carriers = c.list;
+    config.CarrierIds = {{0, odd}, {5, pager}, {7, odd}};
+    FakeLocalServer server(FBus->Address(), config);
+    Events.clear();
+    TZVServerClientCom& client = Make();
+    client.StartZVServer();
+    TZVCarriersConsole carriers;
+    carriers.Add(std::make_unique<TZVCarrierConsole>("3,Old", ',', 18));
+    client.LoadClientCarriers(carriers);
+    std::vector<int32_t> ids;
+    for (int32_t i = 0; i < carriers.Count(); ++i) ids.push_back(carriers.GetItem(i)->ObjectId());
+    EXPECT_EQ(ids, c.ids);
+    auto calls = server.Calls();
+    calls.erase(calls.begin(), calls.begin() + 2);  // Start, ConnectToServer
+    EXPECT_EQ(calls, c.asked);
+    EXPECT_EQ(Events.back(), "load 1 10 Client Carrier objects successfully loaded");
+  }
+}
+
+TEST_F(ServerClientComTest, DeletesFindTheAccountOrRaiseNoObject) {
+  FakeLocalServer::Config config;
+  config.Accounts = {kMe};
+  FakeLocalServer server(FBus->Address(), config);
+  TZVServerClientCom& client = Make();
+  client.StartZVServer();
+  const std::vector<std::pair<std::function<void(const std::string&)>, std::string>> deletes = {
+      {[&](const std::string& a) { client.DeleteAllMsgs(a); }, "DeleteAllMsgs()"},
+      {[&](const std::string& a) { client.DeleteOldMsgs(a, 30); }, "DeleteOldMsgs(30)"},
+      {[&](const std::string& a) { client.DeleteSelectedMsg(a, 12); }, "DeleteSelectedMsg(12)"},
+  };
+  for (const auto& [call, recorded] : deletes) {
+    try {
+      call("Nobody");
+      ADD_FAILURE() << recorded;
+    } catch (const EZVNoObject& e) {
+      EXPECT_STREQ(e.what(), "Cannot find account \"Nobody\" on Zorvane Server");
+    }
+    call(kMe);
+    EXPECT_EQ(server.Calls().back(), recorded);
+  }
+}
+
+TEST(GetCollectionArrayTest, TakesTheNamePartsAsIdsAndZeroWhereNotPositive) {
+  std::vector<int32_t> a{4, 4};
+  TZVServerClientCom::GetCollectionArray({}, a);
+  EXPECT_EQ(a, (std::vector<int32_t>{4, 4}));
+  TZVServerClientCom::GetCollectionArray({"12=SMS=x", "0=a", "-1=b", "x=c", "=d", "7", "$10=e"}, a);
+  EXPECT_EQ(a, (std::vector<int32_t>{12, 0, 0, 0, 0, 7, 16}));
+}
+
+}  // namespace
+}  // namespace zv::testing
