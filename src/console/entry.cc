@@ -58,6 +58,9 @@ void RunMainLoop(TZVSystemConsole& console) {
   platform::MessageDispatcher& dispatcher = platform::MessageDispatcher::Main();
   TZVConsole& screen = console.Console();
   platform::Terminal& terminal = screen.Terminal();
+  // A start that has kept a script waiting its full time is not waited for
+  // again: a server that stalls must not cost the script that long per line.
+  bool startWaitedOut = false;
   while (true) {
     screen.Write(console.CmdPrompt());
     screen.Flush();
@@ -70,8 +73,11 @@ void RunMainLoop(TZVSystemConsole& console) {
       terminal.Wait(kPollInterval, dispatcher.WakeFd());
     }
     if (!console.ReadCmdLine(screen.ReadLn(true))) return;
-    if (!terminal.IsInteractive() && console.LinkStarting()) {
+    if (!console.LinkStarting()) {
+      startWaitedOut = false;
+    } else if (!terminal.IsInteractive() && !startWaitedOut) {
       AwaitLink(console, kStartWait, [&] { return !console.LinkStarting(); });
+      startWaitedOut = console.LinkStarting();
     }
   }
 }

@@ -12,8 +12,8 @@ from zvcc_e2e import Installation, Screen, Simulator
 PROMPT = "Zorvane Send >"
 STOP_BOUND = 3.0
 
-# zvsim's options, and what the console shows for them (None: the case waits
-# for the frame named instead, as nothing is shown at once).
+# zvsim's options, and what the console shows for them; for a fault that shows
+# nothing at once, the command of the frame the case waits for instead.
 TCP_CASES = [
     (("--abort", "connect"), "Lost connection to the server"),
     (("--abort-mid-frame", "load"), "Lost connection to the server"),
@@ -28,7 +28,10 @@ TCP_CASES = [
     (("--end-after-ready", "9"), "ready for messages"),
     (("--end-after-ready", "13"), "ready for messages"),
     (("--load-fails",), "ready for messages"),
-    (("--silent",), None),
+    (("--silent",), ("CONNECT",)),
+    (("--stall-mid-frame", "load"), ("LOAD",)),
+    (("--oversized", "ready"), "Frame length 40000 (0x9C40) is invalid"),
+    (("--broken-carriers",), "Object id must be greater than"),
     (("--flood", "10000"), "ready for messages"),
 ]
 
@@ -44,11 +47,11 @@ class FaultTest(unittest.TestCase):
             screen = Screen(inst)
             screen.wait_prompt(PROMPT)
             screen.type_line("start")
-            if shown:
+            if isinstance(shown, str):
                 screen.wait_text(shown)
             else:
-                sim.wait_frames(lambda f: any(x.get("command") == "CONNECT" for x in f),
-                                "the console's connect")
+                sim.wait_frames(lambda f: any(x.get("command") == shown[0] for x in f),
+                                "the console's " + shown[0])
 
             began = time.monotonic()
             screen.type_line("stop", PROMPT)

@@ -3,6 +3,8 @@ pseudo-terminal as an operator types, and through a pipe as a script sends."""
 
 import os
 import signal
+import subprocess
+import time
 import unittest
 
 import zvcc_e2e
@@ -179,8 +181,27 @@ class ScriptTest(unittest.TestCase):
         self.assertEqual(status, 3, out)
         self.assertIn("Cannot find Zorvane Server", out)
 
+    def test_a_stalled_start_keeps_a_script_waiting_once_not_per_line(self):
+        sim = Simulator("--stall-mid-frame", "load")
+        try:
+            self.inst.point_at(sim.port)
+            began = time.monotonic()
+            done = subprocess.run([self.inst.program], input=b"start\n555,Hello\ncar /a\nstop\n",
+                                  stdout=subprocess.PIPE, timeout=120)
+            took = time.monotonic() - began
+            out = done.stdout.decode()
+            self.assertEqual(done.returncode, 3, out)  # the message got no result
+            self.assertIn("Available Carriers", out)
+            self.assertLess(took, 55, "the script waited for the start more than once")
+        finally:
+            sim.remove()
+
     def test_a_script_on_the_default_local_type_is_told_at_once(self):
-        status, out = self.inst.run_plain("start\n555,Hello\n")
+        # No bus anywhere: the machine's own buses are never touched.
+        env = {k: v for k, v in os.environ.items()
+               if k not in ("DBUS_SESSION_BUS_ADDRESS", "ZVCC_LOCAL_BUS")}
+        env["DBUS_SYSTEM_BUS_ADDRESS"] = "unix:path=%s/no-bus" % self.inst.root
+        status, out = self.inst.run_plain("start\n555,Hello\n", env=env)
         self.assertEqual(status, 3, out)
         self.assertIn("Cannot connect to the local Zorvane Server (COM).", out)
         self.assertIn("was not sent", out)

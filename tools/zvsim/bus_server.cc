@@ -335,7 +335,13 @@ DBusValue TSimBusServer::Carriers() {
   // a spoiled load answers an error, and an aborted one drops off the bus.
   if (!misbehaviour.Silent && !Answer(TSimStage::stLoad, [] { return TArgs{}; }))
     throw DBusError(std::string(kFailedError), "Zorvane Server is going away");
-  return CarrierItems(FContext.Carriers);
+  DBusValue items = CarrierItems(FContext.Carriers);
+  if (misbehaviour.BrokenCarriers) {
+    // Names that are not carrier ids, and an id the server has no object for.
+    auto& list = std::get<std::vector<std::string>>(items);
+    list.insert(list.end(), {"seven=No number", "=", "no separator", "0=zero", "-4=minus"});
+  }
+  return items;
 }
 
 void TSimBusServer::Event(const std::string& member, TArgs args, TArgs decoy,

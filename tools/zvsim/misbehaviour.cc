@@ -62,4 +62,28 @@ std::vector<std::string> FramePieces(std::string_view frame) {
   return pieces;
 }
 
+std::string OversizedFrame(std::string_view text) {
+  std::string padded(text);
+  if (padded.size() < kOversizedText) padded.append(kOversizedText - padded.size(), 'x');
+  const std::size_t length = padded.size() & 0xFFFF;
+  std::string frame;
+  frame.push_back(static_cast<char>(length >> 8));
+  frame.push_back(static_cast<char>(length & 0xFF));
+  return frame + padded;
+}
+
+std::string BrokenCarrierList(std::string_view body, char delimiter) {
+  const std::string d(1, delimiter);
+  std::string broken(body.substr(0, body.size() / 2));
+  broken +=
+      "\x1E"
+      "seven" +
+      d + "No number" + d + "x" + d + d + d;
+  broken += "\x1E" + d + d + d + d + d + d + d + d + d;
+  broken +=
+      "\x1E"
+      "99";
+  return broken;
+}
+
 }  // namespace zv::sim

@@ -33,6 +33,8 @@ enum class TSpoil : uint8_t {
   spEmptyFrame,     // a frame of length 0
   spTopBitLength,   // the frame with the top bit of its length set
   spMalformedText,  // the text without its client data separator (0x1D)
+  spStallMidFrame,  // the first half of the frame, then silence on an open connection
+  spOversized,      // the text padded past 32767 bytes, its length sent as it is
 };
 
 struct TMisbehaviour {
@@ -43,6 +45,7 @@ struct TMisbehaviour {
   int32_t EndCode = 0;                  // after readiness: CONNECT with this code, then close
   int32_t FloodCount = 0;               // after readiness: this many unsolicited results
   bool LoadFails = false;               // the carrier load is answered with result 20
+  bool BrokenCarriers = false;          // the carrier load's list is cut and spoiled
   bool Silent = false;                  // nothing is ever answered
   std::map<TSimStage, TSpoil> Spoils;   // at most one per stage
 };
@@ -55,6 +58,13 @@ std::string EmptyFrame();
 std::string TopBitLengthFrame(std::string_view frame);
 std::string HalfFrame(std::string_view frame);
 std::string MalformedText(std::string_view text);
+// The text padded to kOversizedText bytes behind a 16-bit length that says
+// so, as a server that ignores the frame limit would send it.
+inline constexpr std::size_t kOversizedText = 40000;
+std::string OversizedFrame(std::string_view text);
+// A carrier list body cut in the middle of a record, then records with a
+// non-numeric id, missing fields and stray delimiters.
+std::string BrokenCarrierList(std::string_view body, char delimiter);
 
 // A frame cut in three for slow sending: the first byte of the length, the
 // second with the first half of the text, the rest (fewer pieces for a frame

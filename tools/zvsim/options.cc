@@ -145,6 +145,10 @@ const std::vector<TOptionEntry>& OptionEntries() {
        Number(0, 1000000, [](TSimOptions& o, int32_t n) { o.Misbehaviour.FloodCount = n; })},
       {"--load-fails", "", "misbehave: answer the carrier load with result 20",
        Switch([](TSimOptions& o) { o.Misbehaviour.LoadFails = true; })},
+      {"--broken-carriers", "",
+       "misbehave: answer the carrier load with a list cut in the middle of a record and "
+       "followed by records with missing fields and ids that are not numbers",
+       Switch([](TSimOptions& o) { o.Misbehaviour.BrokenCarriers = true; })},
       {"--silent", "", "misbehave: accept connections, then never answer",
        Switch([](TSimOptions& o) { o.Misbehaviour.Silent = true; })},
       {"--abort", "STAGE", "misbehave: instead of answering STAGE, reset the connection",
@@ -160,6 +164,13 @@ const std::vector<TOptionEntry>& OptionEntries() {
       {"--top-bit-length", "STAGE",
        "misbehave: answer with a frame whose length has its top bit set",
        Spoil(TSpoil::spTopBitLength)},
+      {"--stall-mid-frame", "STAGE",
+       "misbehave: send the first half of the answer's frame, then nothing more on an open "
+       "connection",
+       Spoil(TSpoil::spStallMidFrame)},
+      {"--oversized", "STAGE",
+       "misbehave: answer with a text padded to 40000 bytes behind a length that says so",
+       Spoil(TSpoil::spOversized)},
       {"--help", "", "print this text and exit", nullptr},
       {"--version", "", "print the version and exit", nullptr},
   };

@@ -198,7 +198,10 @@ void TSimSession::OnLoad(const TZVRemoteMsg& request) {
     Reply(request, TTcpCommand::tcpLoad, kFailed, "Loading carrier objects failed");
     return;
   }
-  const std::string body = CarrierListBody(FContext.Carriers, DelimiterOf(request));
+  std::string body = CarrierListBody(FContext.Carriers, DelimiterOf(request));
+  if (FContext.Options.Misbehaviour.BrokenCarriers) {
+    body = BrokenCarrierList(body, DelimiterOf(request));
+  }
   Reply(request, TTcpCommand::tcpLoad, static_cast<int32_t>(TZVLoadResult::sorCarrierSumOk), body);
 }
 
@@ -324,6 +327,13 @@ void TSimSession::Reply(const TZVRemoteMsg* request, TTcpCommand command, int32_
       return;
     case TSpoil::spMalformedText:
       Emit(TSimOutputKind::okRaw, BuildFrame(MalformedText(text)));
+      return;
+    case TSpoil::spStallMidFrame:
+      Emit(TSimOutputKind::okRaw, HalfFrame(BuildFrame(text)));
+      FEnded = true;  // the connection stays open, and nothing more comes
+      return;
+    case TSpoil::spOversized:
+      Emit(TSimOutputKind::okRaw, OversizedFrame(text));
       return;
   }
 }
