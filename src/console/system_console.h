@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -136,6 +137,11 @@ class TZVSystemConsole final : public TZVLinkContext {
   void LoginEvent(TZVLoginResult logResult, const std::string& logMsg,
                   const std::string& accountId);
   void LoginRequestEvent(int32_t resultCode, const std::string& resultMsg);
+  // A call to the local server inside a handler failed (a server that stopped
+  // answering or left): the link ends with a word to the operator, not the
+  // program. Called last in the handler: it frees the client.
+  void EndLinkAfterFailedCall(const std::string& action, const std::string& description,
+                              const std::exception& error);
   void LoadObjectsEvent(bool success, TZVEditObject objType, const std::string& resultMsg);
   void SysErrorEvent(int32_t resultCode, const std::string& resultMsg);
   void StopCommand();

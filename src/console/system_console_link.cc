@@ -100,7 +100,24 @@ void TZVSystemConsole::LoadConsoleCarriers(TZVCarriersConsole& /*objLst*/) {
 void TZVSystemConsole::LoginRequestEvent(int32_t /*resultCode*/, const std::string& /*resultMsg*/) {
   FClientServer->SetBusy(true);
   std::string password = FUserId;
-  FClientServer->LogIn(FUserId, FHostAddress, 1, password);
+  try {
+    FClientServer->LogIn(FUserId, FHostAddress, 1, password);
+  } catch (const std::exception& e) {
+    EndLinkAfterFailedCall("Login Failed", "The login could not be sent", e);
+  }
+}
+
+void TZVSystemConsole::EndLinkAfterFailedCall(const std::string& action,
+                                              const std::string& description,
+                                              const std::exception& error) {
+  FLog->LogItem(action, description, error.what());
+  FConsole->WriteLn(VisibleText(std::string("\r\n") + error.what()));
+  WritePrompt();
+  try {
+    Stop();  // frees the client, whatever its stop says
+  } catch (const std::exception& stopError) {
+    FLog->LogItem("Logging Out", "Stopping the link failed", stopError.what());
+  }
 }
 
 void TZVSystemConsole::LoginEvent(TZVLoginResult logResult, const std::string& /*logMsg*/,
@@ -112,16 +129,8 @@ void TZVSystemConsole::LoginEvent(TZVLoginResult logResult, const std::string& /
     LoadConsoleCarriers(*FCarriers);
   } catch (const std::exception& e) {
     // The local server's carrier calls fail here, synchronously (a server that
-    // stopped answering, a bad carrier object). The link never became ready:
-    // it ends with a word to the operator instead of ending the program.
-    FLog->LogItem("Loading Carriers Failed", "The carriers could not be loaded", e.what());
-    FConsole->WriteLn(VisibleText(std::string("\r\n") + e.what()));
-    WritePrompt();
-    try {
-      Stop();  // frees the client, whatever its stop says
-    } catch (const std::exception& stopError) {
-      FLog->LogItem("Logging Out", "Stopping the link failed", stopError.what());
-    }
+    // stopped answering, a bad carrier object). The link never became ready.
+    EndLinkAfterFailedCall("Loading Carriers Failed", "The carriers could not be loaded", e);
   }
 }
 

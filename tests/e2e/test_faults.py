@@ -3,11 +3,12 @@ way per case. In every case the console reports the fault, `stop` returns
 within 3 seconds, the next `start` against a sound server connects, and the
 program ends with status 0 (under the sanitizers that also means no leak)."""
 
+import signal
 import time
 import unittest
 
 import zvcc_e2e
-from zvcc_e2e import Installation, Screen, Simulator
+from zvcc_e2e import Installation, PrivateBus, Screen, Simulator
 
 PROMPT = "Zorvane Send >"
 STOP_BOUND = 3.0
@@ -36,17 +37,36 @@ TCP_CASES = [
 ]
 
 
+# The same on the local link, zvsim serving a private bus; "kill" kills zvsim
+# once the link is ready, so the owner of the name vanishes mid-session.
+BUS_CASES = [
+    (("kill",), "no longer reachable"),
+    (("--abort", "login"), "Cannot connect to the local Zorvane Server"),
+    (("--abort", "load"), "Error loading client carriers"),
+    (("--malformed", "send"), "ready to communicate"),
+    (("--end-after-ready", "7"), "ready to communicate"),
+    (("--account", "TerminalAgent:other"), "Cannot connect to the local Zorvane Server"),
+    # Calls that are never answered: the start fails when the bus's time-out
+    # (25 s) ends the first of them.
+    (("--silent",), "Cannot connect to the local Zorvane Server"),
+]
+
+
 class FaultTest(unittest.TestCase):
-    def check_fault(self, options, shown):
+    def check_fault(self, options, shown, bus=None):
         inst = Installation()
         sims = []
+        kill = options == ("kill",)
         try:
-            sim = Simulator(*options)
+            sim = Simulator(*([] if kill else options), bus=bus)
             sims.append(sim)
-            inst.point_at(sim.port)
-            screen = Screen(inst)
+            inst.point_at(sim.port, connection=1 if bus else 2)
+            screen = Screen(inst, env=bus.env() if bus else None)
             screen.wait_prompt(PROMPT)
             screen.type_line("start")
+            if kill:
+                screen.wait_text("ready to communicate")
+                sim.proc.send_signal(signal.SIGKILL)
             if isinstance(shown, str):
                 screen.wait_text(shown)
             else:
@@ -60,11 +80,11 @@ class FaultTest(unittest.TestCase):
 
             port = sim.port
             sim.stop()
-            sound = Simulator("--port", str(port))
+            sound = Simulator("--port", str(port), bus=bus)
             sims.append(sound)
             screen.type_line("cls", PROMPT)
             screen.type_line("start")
-            screen.wait_text("ready for messages")
+            screen.wait_text("ready to communicate" if bus else "ready for messages")
             screen.type_line("q")
             self.assertEqual(screen.wait_exit(), 0, screen.text())
         finally:
@@ -76,6 +96,15 @@ class FaultTest(unittest.TestCase):
         for options, shown in TCP_CASES:
             with self.subTest(options=options):
                 self.check_fault(options, shown)
+
+    def test_local_faults(self):
+        bus = PrivateBus()
+        try:
+            for options, shown in BUS_CASES:
+                with self.subTest(options=options):
+                    self.check_fault(options, shown, bus)
+        finally:
+            bus.remove()
 
 
 if __name__ == "__main__":
