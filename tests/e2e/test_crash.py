@@ -140,6 +140,9 @@ class CrashTest(unittest.TestCase):
                     number = int(match.group(1))
                     head = text[match.start():text.index(")", match.start()) + 1]
                     where = (name, head)
+                    if number not in numbers and number <= stored:
+                        raise AssertionError("message number %d given again after a restart "
+                                             "(LastMsgNo was %d)" % (number, stored))
                     if numbers.setdefault(number, where) != where:
                         raise AssertionError("message number %d given twice: %r and %r"
                                              % (number, numbers[number], where))
