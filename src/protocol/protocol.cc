@@ -23,10 +23,15 @@ constexpr char kSendItemSeparator = '\x1E';
 constexpr std::string_view kLoadBody = "Loading carrier objects from Zorvane Server";
 
 // The one character a delimiter field holds: the first UTF-16 unit of
-// `delimit` (a lone surrogate becomes U+FFFD), "," when it is empty.
+// `delimit` (a lone surrogate becomes U+FFFD), "," when it is empty or one of
+// the header's separators, which the peer would take for the end of a field
+// that comes later (a received record may carry any delimiter).
 std::string DelimiterChar(const std::string& delimit) {
-  if (delimit.empty()) return ",";
   const std::u16string units = Utf8ToUtf16(delimit);
+  if (units.empty() || units[0] == kDateSeparator || units[0] == kClientSeparator ||
+      units[0] == kHeaderSeparator) {
+    return ",";
+  }
   return Utf16ToUtf8(std::u16string_view(units).substr(0, 1));
 }
 

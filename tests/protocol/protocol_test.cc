@@ -176,6 +176,15 @@ TEST(ProtocolBuildTest, HeaderFieldsKeepTheirPlaces) {
   EXPECT_EQ(back->FieldDelimit(), "§");
   EXPECT_EQ(back->DateReceived(), msg->DateReceived());
 
+  // A separator as delimiter (a received record may hold one) would move the
+  // account id: the field gets the default instead.
+  for (const char* separator : {"\x02", "\x1D", "\x1F"}) {
+    msg->SetFieldDelimit(separator);
+    msg->SetAccountId("acc");
+    EXPECT_EQ(kProtocol.CreateTcpMsg(*msg).substr(22, 1), ",") << DebugText(separator);
+    EXPECT_EQ(kProtocol.CreateMsgFromTcp(kProtocol.CreateTcpMsg(*msg), "")->AccountId(), "acc");
+  }
+
   msg->SetFieldDelimit("");
   msg->SetTcpCommandStr("SEND_ESCLT_LONG");
   EXPECT_EQ(kProtocol.CreateTcpMsg(*msg).substr(2, 21), "SEND_ESCLTFFFFFFFFFF,");
