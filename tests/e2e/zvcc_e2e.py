@@ -208,9 +208,9 @@ class Screen:
     def text(self):
         return "\n".join(self.lines())
 
-    def wait_for(self, predicate, what):
+    def wait_for(self, predicate, what, deadline=None):
         """Reads output until predicate(self) holds; fails after the deadline."""
-        end = time.monotonic() + DEADLINE
+        end = time.monotonic() + (deadline or DEADLINE)
         while not predicate(self):
             if time.monotonic() > end:
                 raise AssertionError("timed out waiting for %s; screen:\n%s" % (what, self.text()))
@@ -222,8 +222,8 @@ class Screen:
                 raise AssertionError("program ended while waiting for %s; screen:\n%s"
                                      % (what, self.text()))
 
-    def wait_text(self, text):
-        self.wait_for(lambda s: text in s.text(), repr(text))
+    def wait_text(self, text, deadline=None):
+        self.wait_for(lambda s: text in s.text(), repr(text), deadline)
 
     def cursor_line(self):
         return self.lines()[self.term.cursor.y]
