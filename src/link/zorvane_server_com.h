@@ -117,6 +117,11 @@ class TZorvaneServerCom {
   TOnZVMessage OnZVMessage;
   TOnServerLost OnServerLost;
 
+  // Raises the event that the server's signal `member` with `args` stands for,
+  // when the arguments have that signal's shape; anything else is dropped.
+  // The subscriptions deliver through it, on the main thread.
+  void Deliver(const std::string& member, const platform::DBusArgs& args);
+
  private:
   // Connects when needed and makes sure the server is still there.
   platform::DBusConnection& DefaultInterface();
@@ -126,7 +131,6 @@ class TZorvaneServerCom {
   void Pump();
   void PostPump();
   void ServerLost(const std::string& reason);
-  void Deliver(const std::string& member, const platform::DBusArgs& args);
 
   platform::MessageDispatcher& FDispatcher;
   std::string FBusAddress;
