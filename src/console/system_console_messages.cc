@@ -28,6 +28,7 @@ bool TZVSystemConsole::ProcessMsgLine(const std::string& line) {
   if (items.size() > kMaxMessageFields) {
     // Dropping it silently would let the operator believe it went out.
     FConsole->WriteLn("Nothing was sent: a message line has at most six fields");
+    ++FMsgFailures;  // a script must not end as if it had gone out
     return true;
   }
   const std::string carrier = std::to_string(FDefaultCarrier);

@@ -87,6 +87,7 @@ TEST_F(MessagesTest, SevenFieldsSendNothingAndSaySo) {
   const std::string out = Run("1,2,3,4,5,6,7");
   EXPECT_EQ(out, "Nothing was sent: a message line has at most six fields\n");
   EXPECT_TRUE(FSent.empty());
+  EXPECT_TRUE(Console().AnyMessageFailed());  // a script ends with status 3
   EXPECT_THAT(Ini(), Not(HasSubstr("LastMsgNo")));
 }
 
