@@ -39,7 +39,7 @@ using DBusArgs = std::vector<DBusValue>;
 std::string DBusSignatureOf(const DBusValue& value);
 
 // A failure on the bus: an error reply (its name and message), no reply within
-// the time-out (org.freedesktop.DBus.Error.NoReply), no bus to reach, or a
+// the time-out (the bus names it Timeout or NoReply), no bus to reach, or a
 // reply of another shape than expected. what() is the bus's own text.
 class DBusError : public std::runtime_error {
  public:
