@@ -113,12 +113,10 @@ class Proxy:
                         self.cond.notify_all()
 
 
-def latencies(zvcc, zvsim, count):
-    sim, port = start_sim(zvsim)
-    proxy = Proxy(port)
-    folder = Folder(zvcc, proxy.port)
-    proc = subprocess.Popen([folder.program], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                            bufsize=0)
+def probe(proc, count, cond, sent_marks, result_marks, what):
+    """Types `count` message lines into the console `proc`, one at a time, and
+    pairs each with the marks the observer (proxy or bus monitor) took: the
+    line to its request, and the reply to its printed result."""
     sel = selectors.DefaultSelector()
     sel.register(proc.stdout, selectors.EVENT_READ)
     out = b""
@@ -128,7 +126,7 @@ def latencies(zvcc, zvsim, count):
         end = time.perf_counter() + deadline
         while pattern not in out:
             if time.perf_counter() > end:
-                raise SystemExit("timed out waiting for %r" % pattern)
+                raise SystemExit("timed out waiting for %r %s" % (pattern, what))
             if sel.select(0.5):
                 out += os.read(proc.stdout.fileno(), 65536)
         stamp = time.perf_counter()
@@ -136,22 +134,35 @@ def latencies(zvcc, zvsim, count):
         return stamp
 
     proc.stdin.write(b"start\n")
-    read_until(b"ready for messages")
+    read_until(b"ready")
     send, result = [], []
     for i in range(count):
         t0 = time.perf_counter()
         proc.stdin.write(b"%d,latency probe\n" % (1000 + i))
         t2 = read_until(b"Message Result:")
-        with proxy.cond:
-            proxy.cond.wait_for(lambda: len(proxy.to_console) > i, 5)
-            send.append(proxy.to_server[i] - t0)
-            result.append(t2 - proxy.to_console[i])
+        with cond:
+            cond.wait_for(lambda: len(result_marks) > i, 5)
+            send.append(sent_marks[i] - t0)
+            result.append(t2 - result_marks[i])
     proc.stdin.close()
     proc.wait(30)
-    sim.terminate()
-    sim.wait()
-    folder.remove()
     return send, result
+
+
+def latencies(zvcc, zvsim, count):
+    sim, port = start_sim(zvsim)
+    proxy = Proxy(port)
+    folder = Folder(zvcc, proxy.port)
+    proc = subprocess.Popen([folder.program], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                            bufsize=0)
+    try:
+        return probe(proc, count, proxy.cond, proxy.to_server, proxy.to_console, "")
+    finally:
+        for p in (proc, sim):
+            if p.poll() is None:
+                p.kill()
+            p.wait()
+        folder.remove()
 
 
 def throughput(zvcc, zvsim, count):
@@ -297,10 +308,11 @@ class PrivateBus:
     def watch(self):
         for line in self.monitor.stdout:
             fields = line.decode(errors="replace").split("\t")
-            if len(fields) < 2:
-                continue
-            # The profile's time stamps are wall-clock seconds.
-            stamp = float(fields[1]) - time.time() + time.perf_counter()
+            try:
+                # The profile's time stamps are wall-clock seconds.
+                stamp = float(fields[1]) - time.time() + time.perf_counter()
+            except (IndexError, ValueError):
+                continue  # the heading line
             with self.cond:
                 if fields[0] == "mc" and "SendMsg" in line.decode(errors="replace"):
                     self.calls.append(stamp)
@@ -310,7 +322,8 @@ class PrivateBus:
 
     def close(self):
         for p in (self.monitor, self.daemon):
-            p.terminate()
+            if p.poll() is None:
+                p.kill()
             p.wait()
         shutil.rmtree(self.root, ignore_errors=True)
 
@@ -326,40 +339,16 @@ def local_latencies(zvcc, zvsim, count):
         f.write("[ConsoleSys]\nConnectionId=1\n")
     proc = subprocess.Popen([folder.program], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                             bufsize=0, env=env)
-    sel = selectors.DefaultSelector()
-    sel.register(proc.stdout, selectors.EVENT_READ)
-    out = b""
-
-    def read_until(pattern, deadline=20.0):
-        nonlocal out
-        end = time.perf_counter() + deadline
-        while pattern not in out:
-            if time.perf_counter() > end:
-                raise SystemExit("timed out waiting for %r on the local link" % pattern)
-            if sel.select(0.5):
-                out += os.read(proc.stdout.fileno(), 65536)
-        stamp = time.perf_counter()
-        out = out[out.index(pattern) + len(pattern):]
-        return stamp
-
-    proc.stdin.write(b"start\n")
-    read_until(b"ready for messages")
-    send, result = [], []
-    for i in range(count):
-        t0 = time.perf_counter()
-        proc.stdin.write(b"%d,latency probe\n" % (1000 + i))
-        t2 = read_until(b"Message Result:")
-        with bus.cond:
-            bus.cond.wait_for(lambda: len(bus.signals) > i, 5)
-            send.append(bus.calls[i] - t0)
-            result.append(t2 - bus.signals[i])
-    proc.stdin.close()
-    proc.wait(30)
-    sim.terminate()
-    sim.wait()
-    folder.remove()
-    bus.close()
-    return send, result
+    try:
+        return probe(proc, count, bus.cond, bus.calls, bus.signals, "on the local link")
+    finally:
+        # Also on a timed-out probe, so no daemon, monitor or simulator outlives the run.
+        for p in (proc, sim):
+            if p.poll() is None:
+                p.kill()
+            p.wait()
+        folder.remove()
+        bus.close()
 
 
 def micro(folder):
