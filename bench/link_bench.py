@@ -301,7 +301,9 @@ class PrivateBus:
         self.monitor = subprocess.Popen(
             ["dbus-monitor", "--address", self.address, "--profile",
              "interface='org.zorvane.Server1',member='SendMsg'",
-             "interface='org.zorvane.Server1',member='OnZVMessage'"],
+             # The simulator raises each event for another account too; only
+             # the console's own count.
+             "interface='org.zorvane.Server1',member='OnZVMessage',arg1='TerminalAgent'"],
             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         threading.Thread(target=self.watch, daemon=True).start()
 
