@@ -113,6 +113,15 @@ class Proxy:
                         self.cond.notify_all()
 
 
+def end_all(*procs):
+    """Ends the processes a measurement started, also after a failed or
+    timed-out one, so that none outlives the run."""
+    for p in procs:
+        if p.poll() is None:
+            p.kill()
+        p.wait()
+
+
 def probe(proc, count, cond, sent_marks, result_marks, what):
     """Types `count` message lines into the console `proc`, one at a time, and
     pairs each with the marks the observer (proxy or bus monitor) took: the
@@ -158,10 +167,7 @@ def latencies(zvcc, zvsim, count):
     try:
         return probe(proc, count, proxy.cond, proxy.to_server, proxy.to_console, "")
     finally:
-        for p in (proc, sim):
-            if p.poll() is None:
-                p.kill()
-            p.wait()
+        end_all(proc, sim)
         folder.remove()
 
 
@@ -323,10 +329,7 @@ class PrivateBus:
                 self.cond.notify_all()
 
     def close(self):
-        for p in (self.monitor, self.daemon):
-            if p.poll() is None:
-                p.kill()
-            p.wait()
+        end_all(self.monitor, self.daemon)
         shutil.rmtree(self.root, ignore_errors=True)
 
 
@@ -344,11 +347,7 @@ def local_latencies(zvcc, zvsim, count):
     try:
         return probe(proc, count, bus.cond, bus.calls, bus.signals, "on the local link")
     finally:
-        # Also on a timed-out probe, so no daemon, monitor or simulator outlives the run.
-        for p in (proc, sim):
-            if p.poll() is None:
-                p.kill()
-            p.wait()
+        end_all(proc, sim)
         folder.remove()
         bus.close()
 
