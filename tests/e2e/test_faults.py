@@ -44,7 +44,10 @@ BUS_CASES = [
     (("--abort", "login"), "disconnected from message bus without replying"),
     (("--abort", "load"), "Error loading client carriers"),
     (("--malformed", "send"), "ready to communicate"),
+    (("--end-after-ready", "6"), "Zorvane Server ends the connection"),
     (("--end-after-ready", "7"), "ready to communicate"),
+    (("--end-after-ready", "9"), "ready to communicate"),
+    (("--end-after-ready", "13"), "ready to communicate"),
     (("--account", "TerminalAgent:other"), "Login refused"),
     # Calls that are never answered: the start fails when the bus's time-out
     # (25 s) ends the first of them.
