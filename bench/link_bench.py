@@ -143,7 +143,7 @@ def probe(proc, count, cond, sent_marks, result_marks, what):
         return stamp
 
     proc.stdin.write(b"start\n")
-    read_until(b"ready")
+    read_until(b"ready for messages")  # logged in, on either link
     send, result = [], []
     for i in range(count):
         t0 = time.perf_counter()
