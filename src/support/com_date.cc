@@ -43,4 +43,15 @@ TDateTime ComDateToDateTime(double value) {
   return result;
 }
 
+double DateTimeToComDate(const TDateTime& value) {
+  using namespace std::chrono;
+  const sys_days day = year{value.Year} / month{static_cast<unsigned>(value.Month)} /
+                       std::chrono::day{static_cast<unsigned>(value.Day)};
+  const auto days = static_cast<double>((day - sys_days{year{1899} / December / 30}).count());
+  const double fraction =
+      (((value.Hour * 60.0 + value.Minute) * 60.0 + value.Second) * 1000.0 + value.Millisecond) /
+      static_cast<double>(kMsPerDay);
+  return days < 0 ? days - fraction : days + fraction;
+}
+
 }  // namespace zv

@@ -13,4 +13,8 @@ namespace zv {
 // so a server's bad value never becomes a made-up date.
 TDateTime ComDateToDateTime(double value);
 
+// The COM date of a date and time; before 30 December 1899 the fraction is
+// subtracted, so that ComDateToDateTime gives the same date and time back.
+double DateTimeToComDate(const TDateTime& value);
+
 }  // namespace zv

@@ -2,11 +2,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <stdlib.h>
 
 #include <chrono>
 #include <functional>
-#include <optional>
 
 #include "carriers/carriers_console.h"
 #include "console/console_fixture.h"
@@ -14,6 +12,7 @@
 #include "platform/deadline_poll.h"
 #include "platform/message_queue.h"
 #include "platform/private_bus.h"
+#include "support/scoped_env.h"
 
 namespace zv::testing {
 namespace {
@@ -23,26 +22,6 @@ using ::testing::Contains;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
-
-// Sets an environment variable for one test, and puts it back afterwards.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : FName(name) {
-    if (const char* old = getenv(name)) FOld = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (FOld) {
-      setenv(FName, FOld->c_str(), 1);
-    } else {
-      unsetenv(FName);
-    }
-  }
-
- private:
-  const char* FName;
-  std::optional<std::string> FOld;
-};
 
 class LocalLinkTest : public ConsoleFixture {
  protected:
@@ -61,8 +40,8 @@ class LocalLinkTest : public ConsoleFixture {
   bool Printed(const std::string& text) { return FScript.Output.find(text) != std::string::npos; }
 
   testutil::PrivateBus FBus;
-  ScopedEnv FLocalBus{"ZVCC_LOCAL_BUS", "session"};
-  ScopedEnv FAddress{"DBUS_SESSION_BUS_ADDRESS", FBus.Address()};
+  testutil::TScopedEnv FLocalBus{"ZVCC_LOCAL_BUS", "session"};
+  testutil::TScopedEnv FAddress{"DBUS_SESSION_BUS_ADDRESS", FBus.Address()};
 };
 
 TEST_F(LocalLinkTest, DefaultStartWithoutAServerSaysWhyAndKeepsWorking) {

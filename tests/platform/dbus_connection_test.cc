@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <stdlib.h>
 
 #include <atomic>
 #include <chrono>
@@ -12,6 +11,7 @@
 #include <thread>
 
 #include "platform/private_bus.h"
+#include "support/scoped_env.h"
 
 namespace zv::platform {
 namespace {
@@ -208,19 +208,12 @@ TEST(DBusBusChoiceTest, VariableThenSessionAddressDecide) {
 }
 
 TEST(DBusBusChoiceTest, AnUnreachableBusSaysWhere) {
-  const char* saved = getenv("DBUS_SESSION_BUS_ADDRESS");
-  const std::string restore = saved != nullptr ? saved : "";
-  setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/zvcc-bus", 1);
+  const testutil::TScopedEnv address("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/zvcc-bus");
   try {
     DBusConnection::Open(DBusBusKind::kSession);
     ADD_FAILURE() << "no error";
   } catch (const DBusError& e) {
     EXPECT_NE(std::string(e.what()).find("/nonexistent/zvcc-bus"), std::string::npos) << e.what();
-  }
-  if (saved != nullptr) {
-    setenv("DBUS_SESSION_BUS_ADDRESS", restore.c_str(), 1);
-  } else {
-    unsetenv("DBUS_SESSION_BUS_ADDRESS");
   }
 }
 

@@ -33,5 +33,24 @@ TEST(ComDateTest, DaysFromTheEpochWithTheTimeAsFraction) {
   for (const Case& c : cases) EXPECT_EQ(ComDateToDateTime(c.value), c.expected) << c.value;
 }
 
+TEST(ComDateTest, DatesBecomeComDatesAndBack) {
+  struct Case {
+    TDateTime date;
+    double expected;
+  };
+  const Case cases[] = {
+      {{}, 0.0},
+      {{1899, 12, 31, 6, 0, 0, 0}, 1.25},
+      {{2024, 1, 1, 12, 0, 0, 0}, 45292.5},
+      {{1900, 3, 1, 0, 0, 0, 0}, 61.0},  // no 29 February 1900
+      {{1899, 12, 29, 6, 0, 0, 0}, -1.25},
+      {{100, 1, 1, 0, 0, 0, 0}, -657434.0},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(DateTimeToComDate(c.date), c.expected) << c.expected;
+    EXPECT_EQ(ComDateToDateTime(c.expected), c.date) << c.expected;
+  }
+}
+
 }  // namespace
 }  // namespace zv

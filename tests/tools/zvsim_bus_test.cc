@@ -248,13 +248,6 @@ TEST(ZvsimBus, MisbehavesAsTold) {
   }
 }
 
-TEST(ZvsimBus, DatesAreComDates) {
-  EXPECT_EQ(ComDate(TDateTime{}), 0.0);
-  EXPECT_EQ(ComDate(TDateTime{1899, 12, 31, 6, 0, 0, 0}), 1.25);
-  EXPECT_EQ(ComDate(TDateTime{2024, 1, 1, 12, 0, 0, 0}), 45292.5);
-  EXPECT_EQ(ComDate(TDateTime{1900, 3, 1, 0, 0, 0, 0}), 61.0);  // no 29 February 1900
-}
-
 // The members of each interface of `node`, one line each (kind, name, type,
 // access and the arguments in order), in name order.
 std::map<std::string, std::set<std::string>> Interfaces(const pugi::xml_node& node) {

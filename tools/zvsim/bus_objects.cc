@@ -1,6 +1,5 @@
 #include "zvsim/bus_objects.h"
 
-#include <chrono>
 
 #include "support/text.h"
 
@@ -48,16 +47,6 @@ platform::DBusInterface CarrierInterface(const TZVCarrierConsole& carrier) {
       },
       {},
   };
-}
-
-double ComDate(const TDateTime& value) {
-  using namespace std::chrono;
-  const sys_days day = year{value.Year} / month{static_cast<unsigned>(value.Month)} /
-                       std::chrono::day{static_cast<unsigned>(value.Day)};
-  const sys_days epoch = year{1899} / December / 30;
-  const double milliseconds =
-      ((value.Hour * 60.0 + value.Minute) * 60.0 + value.Second) * 1000.0 + value.Millisecond;
-  return static_cast<double>((day - epoch).count()) + milliseconds / 86400000.0;
 }
 
 }  // namespace zv::sim

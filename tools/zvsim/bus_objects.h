@@ -11,7 +11,6 @@
 #include "carriers/carrier_console.h"
 #include "carriers/carriers_console.h"
 #include "platform/dbus_connection.h"
-#include "support/date_time.h"
 
 namespace zv::sim {
 
@@ -38,8 +37,5 @@ std::vector<std::string> CarrierItems(const TZVCarriersConsole& carriers);
 // org.zorvane.Carrier1 of `carrier`, whose read-only properties are what a
 // console reads of it. The carrier must outlive the export.
 platform::DBusInterface CarrierInterface(const TZVCarrierConsole& carrier);
-
-// A COM date: days since 30 December 1899, the time of day as the fraction.
-double ComDate(const TDateTime& value);
 
 }  // namespace zv::sim

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "support/com_date.h"
 #include "support/helpers.h"
 #include "support/int_text.h"
 #include "support/login_data.h"
@@ -374,7 +375,7 @@ void TSimBusServer::ConnectEvent(bool success, int32_t code, const std::string& 
 void TSimBusServer::ResultEvent(int32_t transactionId, const std::string& account,
                                 const std::string& address, const std::string& result,
                                 const std::string& text, int32_t sendResult, int32_t addressType) {
-  const double now = ComDate(TDateTime::Now());
+  const double now = DateTimeToComDate(TDateTime::Now());
   const auto args = [&](const std::string& resultText) {
     return TArgs{transactionId,        account,    address, resultText, text,
                  "Contact " + address, sendResult, now,     now,        addressType};
