@@ -158,15 +158,9 @@ platform::DBusConnection& TZorvaneServerCom::DefaultInterface() {
 
 DBusArgs TZorvaneServerCom::CallServer(const std::string& path, const std::string& interface,
                                        const std::string& member, const DBusArgs& args) {
-  platform::DBusConnection& bus = DefaultInterface();
-  // Signals that came in while waiting for the reply are read off the socket
-  // already; the pump delivers them on the next dispatch pass.
-  PostPump();
-  try {
+  return OnServer([&](platform::DBusConnection& bus) {
     return bus.Call(FOwner, path, interface, member, args, FCallTimeout);
-  } catch (const DBusError& e) {
-    throw EZVException(e.what());
-  }
+  });
 }
 
 bool TZorvaneServerCom::Start() {
@@ -202,28 +196,19 @@ void TZorvaneServerCom::SendMsg(const std::string& accountId, const std::string&
 }
 
 TStringList TZorvaneServerCom::Carriers() {
-  platform::DBusConnection& bus = DefaultInterface();
-  PostPump();
-  try {
-    const DBusArgs value{
-        bus.GetProperty(FOwner, kZVServerPath, kZVServerInterface, "Carriers", FCallTimeout)};
-    return Arg<TStringList>(value, 0, "Carriers");
-  } catch (const DBusError& e) {
-    throw EZVException(e.what());
-  }
+  const DBusArgs value{OnServer([&](platform::DBusConnection& bus) {
+    return bus.GetProperty(FOwner, kZVServerPath, kZVServerInterface, "Carriers", FCallTimeout);
+  })};
+  return Arg<TStringList>(value, 0, "Carriers");
 }
 
 std::optional<TZVCarrierFields> TZorvaneServerCom::CarrierById(int32_t id) {
   const DBusArgs reply = CallServer(kZVServerPath, kZVServerInterface, "CarrierById", {id});
   const std::string path = Arg<DBusObjectPath>(reply, 0, "CarrierById").Path;
   if (path == kNoObjectPath) return std::nullopt;
-  std::map<std::string, DBusValue> values;
-  PostPump();
-  try {
-    values = DefaultInterface().GetAllProperties(FOwner, path, kZVCarrierInterface, FCallTimeout);
-  } catch (const DBusError& e) {
-    throw EZVException(e.what());
-  }
+  const std::map<std::string, DBusValue> values = OnServer([&](platform::DBusConnection& bus) {
+    return bus.GetAllProperties(FOwner, path, kZVCarrierInterface, FCallTimeout);
+  });
   TZVCarrierFields fields;
   fields.Id = Property<int32_t>(values, "Id");
   fields.Name = Property<std::string>(values, "Name");
@@ -238,17 +223,18 @@ std::optional<TZVCarrierFields> TZorvaneServerCom::CarrierById(int32_t id) {
 
 std::optional<TZorvaneServerCom::TAccount> TZorvaneServerCom::AccountById(
     const std::string& accountId) {
-  platform::DBusConnection& bus = DefaultInterface();
-  PostPump();
-  DBusArgs reply;
-  try {
-    reply = bus.Call(FOwner, kZVServerPath, kZVServerInterface, "AccountById", {accountId},
-                     FCallTimeout);
-  } catch (const DBusError& e) {
-    if (e.Name() == kZVNoObjectError) return std::nullopt;
-    throw EZVException(e.what());
-  }
-  const std::string path = Arg<DBusObjectPath>(reply, 0, "AccountById").Path;
+  const std::optional<DBusArgs> reply =
+      OnServer([&](platform::DBusConnection& bus) -> std::optional<DBusArgs> {
+        try {
+          return bus.Call(FOwner, kZVServerPath, kZVServerInterface, "AccountById", {accountId},
+                          FCallTimeout);
+        } catch (const DBusError& e) {
+          if (e.Name() == kZVNoObjectError) return std::nullopt;
+          throw;
+        }
+      });
+  if (!reply) return std::nullopt;
+  const std::string path = Arg<DBusObjectPath>(*reply, 0, "AccountById").Path;
   if (path == kNoObjectPath) return std::nullopt;
   return TAccount(*this, path);
 }

@@ -23,6 +23,7 @@
 #include "carriers/carrier_console.h"
 #include "platform/dbus_connection.h"
 #include "platform/message_queue.h"
+#include "support/exceptions.h"
 #include "support/helpers.h"
 
 namespace zv {
@@ -125,6 +126,20 @@ class TZorvaneServerCom {
  private:
   // Connects when needed and makes sure the server is still there.
   platform::DBusConnection& DefaultInterface();
+  // Runs `work` on the server's bus connection; a bus error becomes
+  // EZVException with the bus's text. Signals that arrive while `work` waits
+  // for its reply are read off the socket already, so a pump is posted to
+  // deliver them on the next dispatch pass.
+  template <typename Work>
+  auto OnServer(Work&& work) {
+    platform::DBusConnection& bus = DefaultInterface();
+    PostPump();
+    try {
+      return work(bus);
+    } catch (const platform::DBusError& e) {
+      throw EZVException(e.what());
+    }
+  }
   platform::DBusArgs CallServer(const std::string& path, const std::string& interface,
                                 const std::string& member, const platform::DBusArgs& args);
   // Runs the bus's arrived work; the dispatcher's watch calls it on every pass.
