@@ -16,6 +16,7 @@
 #include "support/exceptions.h"
 #include "support/helpers.h"
 #include "support/login_data.h"
+#include "zvsim/answers.h"
 #include "zvsim/carrier_source.h"
 #include "zvsim/options.h"
 #include "zvsim/run.h"

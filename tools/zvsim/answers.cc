@@ -2,6 +2,9 @@
 
 #include <vector>
 
+#include "support/int_text.h"
+#include "support/text.h"
+
 namespace zv::sim {
 
 std::string WithoutControls(std::string_view text) {
@@ -56,6 +59,24 @@ TSendOrder ReadSendOrder(const std::string& body) {
   order.Carrier = fields[1];
   order.Address = fields[2];
   return order;
+}
+
+TSendAnswer AnswerSendOrder(const TSendOrder& order, const TZVCarriersConsole& carriers) {
+  TSendAnswer answer;
+  if (!order.Complete) {
+    answer.Result = kSendRefused;
+    answer.Text = "Message refused: its field list is incomplete";
+    return answer;
+  }
+  answer.Carrier = carriers.FindObject(StrToIntDef(Trim(order.Carrier), -1));
+  if (answer.Carrier == nullptr) {
+    answer.Result = kSendRefused;
+    answer.Text = "Message " + order.Number + " refused: there is no carrier " + order.Carrier;
+    return answer;
+  }
+  answer.Text = "Message " + order.Number + " accepted for " + order.Address + " through carrier " +
+                answer.Carrier->ObjectIdStr() + " (" + answer.Carrier->ObjectName() + ")";
+  return answer;
 }
 
 }  // namespace zv::sim

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "carriers/carriers_console.h"
 #include "protocol/msg_global.h"
 
 namespace zv::sim {
@@ -37,5 +38,21 @@ struct TSendOrder {
 };
 
 TSendOrder ReadSendOrder(const std::string& body);
+
+// The result of a send, over TCP/IP in the MSG_SEND reply's result field.
+enum : int32_t {
+  kSendAccepted = 0,
+  kSendRefused = 1,  // unknown carrier or incomplete field list
+};
+
+// What the server makes of a send order: accepted through the carrier it
+// names, or refused, with the text that says which.
+struct TSendAnswer {
+  int32_t Result = kSendAccepted;
+  std::string Text;
+  const TZVCarrierConsole* Carrier = nullptr;  // none when refused
+};
+
+TSendAnswer AnswerSendOrder(const TSendOrder& order, const TZVCarriersConsole& carriers);
 
 }  // namespace zv::sim

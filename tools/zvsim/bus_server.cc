@@ -269,24 +269,11 @@ TSimBusServer::TReply TSimBusServer::SendMsg(const TArgs& args) {
   return Answer(TSimStage::stSend, [&] {
     RequireLogin(account, "sending messages");
     const TSendOrder order = ReadSendOrder(body);
-    const TZVCarrierConsole* carrier =
-        order.Complete ? FContext.Carriers.FindObject(StrToIntDef(Trim(order.Carrier), -1))
-                       : nullptr;
-    int32_t result = 0;
-    std::string text;
-    if (!order.Complete) {
-      result = 1;
-      text = "Message refused: its field list is incomplete";
-    } else if (carrier == nullptr) {
-      result = 1;
-      text = "Message " + order.Number + " refused: there is no carrier " + order.Carrier;
-    } else {
-      text = "Message " + order.Number + " accepted for " + order.Address + " through carrier " +
-             carrier->ObjectIdStr() + " (" + carrier->ObjectName() + ")";
-    }
-    FContext.Log.Event("bus: " + text);
-    ResultEvent(StrToIntDef(order.Number, 0), account, order.Address, WithoutControls(text),
-                order.Text, result, carrier ? static_cast<int32_t>(carrier->AddressType()) : 0);
+    const TSendAnswer answer = AnswerSendOrder(order, FContext.Carriers);
+    FContext.Log.Event("bus: " + answer.Text);
+    ResultEvent(StrToIntDef(order.Number, 0), account, order.Address, WithoutControls(answer.Text),
+                order.Text, answer.Result,
+                answer.Carrier ? static_cast<int32_t>(answer.Carrier->AddressType()) : 0);
     return TArgs{};
   });
 }

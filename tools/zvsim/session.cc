@@ -238,27 +238,14 @@ void TSimSession::OnSend(const TZVRemoteMsg& request) {
     return;
   }
   const TSendOrder order = ReadSendOrder(request.Msg());
-  const TZVCarrierConsole* carrier =
-      order.Complete ? FContext.Carriers.FindObject(StrToIntDef(Trim(order.Carrier), -1)) : nullptr;
-  int32_t result = kSendAccepted;
-  std::string resultText;
-  if (!order.Complete) {
-    result = kSendRefused;
-    resultText = "Message refused: its field list is incomplete";
-  } else if (carrier == nullptr) {
-    result = kSendRefused;
-    resultText = "Message " + order.Number + " refused: there is no carrier " + order.Carrier;
-  } else {
-    resultText = "Message " + order.Number + " accepted for " + order.Address +
-                 " through carrier " + carrier->ObjectIdStr() + " (" + carrier->ObjectName() + ")";
-  }
-  const auto addressType = carrier ? static_cast<int>(carrier->AddressType()) : 0;
+  const TSendAnswer answer = AnswerSendOrder(order, FContext.Carriers);
+  const auto addressType = answer.Carrier ? static_cast<int>(answer.Carrier->AddressType()) : 0;
   const std::string fields = JoinDelimited(
       {order.Address, std::to_string(addressType), order.Text, "Contact " + order.Address},
       DelimiterOf(request));
-  FContext.Log.Event(FConnection, resultText);
-  Reply(request, TTcpCommand::tcpSendMsg, result,
-        WithoutControls(resultText) + kResultSeparator + fields);
+  FContext.Log.Event(FConnection, answer.Text);
+  Reply(request, TTcpCommand::tcpSendMsg, answer.Result,
+        WithoutControls(answer.Text) + kResultSeparator + fields);
 }
 
 void TSimSession::Reject(const TZVRemoteMsg* request, int32_t reason, const std::string& text) {

@@ -50,12 +50,6 @@ enum : int32_t {
   kRejectTooLong = 4,    // the answer would not fit in a frame
 };
 
-// The result field of MSG_SEND replies.
-enum : int32_t {
-  kSendAccepted = 0,
-  kSendRefused = 1,  // unknown carrier or incomplete field list
-};
-
 // The account id in the header of answers to texts that could not be read.
 inline constexpr std::string_view kServerAccountId = "ZorvaneServer";
 
