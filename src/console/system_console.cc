@@ -4,6 +4,7 @@
 #include "link/msg_buffer.h"
 #include "link/server_client.h"
 #include "platform/host_address.h"
+#include "platform/message_queue.h"
 #include "protocol/protocol.h"
 #include "protocol/remote_msg.h"
 #include "support/login_data.h"
@@ -24,6 +25,7 @@ TZVSystemConsole::TZVSystemConsole(std::unique_ptr<platform::Terminal> terminal)
   FDebugMode = true;
   FCarriers = std::make_unique<TZVCarriersConsole>();
   FLog = std::make_unique<TSysLog>(FDebugMode);
+  FOwnQueue = std::make_unique<platform::MessageQueue>(Dispatcher());
 }
 
 // The link goes first, whatever path led here: its threads use the log, the
@@ -45,7 +47,6 @@ bool TZVSystemConsole::UserDisconnects() const {
 void TZVSystemConsole::SetUserDisconnects(bool value) {
   if (FClientServer) FClientServer->SetUserDisconnects(value);
 }
-
 
 std::string TZVSystemConsole::EncodeLoginData(const std::string& encodedStr, int encoding) {
   return zv::EncodeLoginData(encodedStr, encoding);
@@ -124,9 +125,9 @@ void TZVSystemConsole::MsgResultEvent(const TZVRemoteMsg& rMsg) {
   FLog->LogItem("Send Message Result", rMsg.ResultMsg(), debug);
   if (FPendingResults > 0) --FPendingResults;
   FConsole->GotoXY(0, static_cast<uint16_t>(FConsole->CursorPos().Y + 1));
-  FConsole->WriteLn(VisibleText(StrFormat("Message Result: %s%s%d, %s, %s",
-                                          rMsg.ResultMsg().c_str(), "\r\n", rMsg.TransactionId(),
-                                          rMsg.MsgAddress().c_str(), rMsg.Msg().c_str())));
+  FConsole->WriteLn(
+      VisibleText(StrFormat("Message Result: %s%s%d, %s, %s", rMsg.ResultMsg().c_str(), "\r\n",
+                            rMsg.TransactionId(), rMsg.MsgAddress().c_str(), rMsg.Msg().c_str())));
   WritePrompt();
 }
 

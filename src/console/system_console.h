@@ -19,17 +19,21 @@
 #include "console/console.h"
 #include "console/console_types.h"
 #include "link/link_context.h"
+#include "link/server_client.h"
 #include "platform/terminal.h"
 #include "protocol/msg_global.h"
 
 namespace zv {
+
+namespace platform {
+class MessageQueue;
+}
 
 class TSysLog;
 class TZVCarriersConsole;
 class TZVMsgBuffer;
 class TZVProtocol;
 class TZVRemoteMsg;
-class TZVServerClient;
 
 class TZVSystemConsole final : public TZVLinkContext {
  public:
@@ -46,8 +50,12 @@ class TZVSystemConsole final : public TZVLinkContext {
   // and starts it; the outcome arrives later as events.
   void Start();
   // Ends the server link: frees the server client, if any. A failure to send
-  // the operator's logout notice is raised after the client is gone.
-  void Stop() override;
+  // the operator's logout notice is raised after the client is gone. Never
+  // called from inside a client's handler: those ask with RequestStop.
+  void Stop();
+  // The link asks to be ended: the stop runs on a later dispatch pass, unless
+  // that link has gone by then.
+  void RequestStop(int32_t code, const std::string& reason) override;
   // Installs the server client (tests install a fake) and attaches the handlers.
   void SetClientServer(std::unique_ptr<TZVServerClient> client);
   TZVServerClient* ClientServer() { return FClientServer.get(); }
@@ -75,6 +83,7 @@ class TZVSystemConsole final : public TZVLinkContext {
   // the console's own way to write a plain line.
   void ConnectInfoEvent(int32_t resultCode, const std::string& resultMsg);
   void MsgResultEvent(const TZVRemoteMsg& rMsg);
+  void MsgFailedEvent(int32_t msgNo, TMsgFailure failure, const std::string& reason);
 
   // Properties.
   TZVCarriersConsole& Carriers() override { return *FCarriers; }
@@ -139,7 +148,8 @@ class TZVSystemConsole final : public TZVLinkContext {
   void LoginRequestEvent(int32_t resultCode, const std::string& resultMsg);
   // A call to the local server inside a handler failed (a server that stopped
   // answering or left): the link ends with a word to the operator, not the
-  // program. Called last in the handler: it frees the client.
+  // program. The stop is asked for, not run: the client stays until the
+  // handler has returned.
   void EndLinkAfterFailedCall(const std::string& action, const std::string& description,
                               const std::exception& error);
   void LoadObjectsEvent(bool success, TZVEditObject objType, const std::string& resultMsg);
@@ -157,6 +167,9 @@ class TZVSystemConsole final : public TZVLinkContext {
   std::unique_ptr<TZVCarriersConsole> FCarriers;
   std::unique_ptr<TSysLog> FLog;
   std::unique_ptr<TZVServerClient> FClientServer;
+  // Counts the clients created, so that a stop asked for by one never ends
+  // its successor.
+  uint64_t FLinkGeneration = 0;
   std::unique_ptr<TZVMsgBuffer> FTcpBuffer;
   std::unique_ptr<TZVProtocol> FTcpProtocol;
   int32_t FProtocolMax = 0;
@@ -179,6 +192,9 @@ class TZVSystemConsole final : public TZVLinkContext {
   bool FLinkReady = false;
   int32_t FPendingResults = 0;
   int32_t FMsgFailures = 0;
+  // The console's own deferred work (the stops its links ask for); declared
+  // last, so it goes first.
+  std::unique_ptr<platform::MessageQueue> FOwnQueue;
 };
 
 // The one console object of the process; set by the entry right after it is

@@ -1,6 +1,7 @@
 // Connection control: the start and stop of the server link, and the console's
 // handlers of the client's events. Every handler runs on the main thread while
-// the prompt stands; one that ends the link calls Stop as its last step.
+// the prompt stands; one that ends the link asks for the stop, which runs on a
+// later dispatch pass, never inside the client's own call.
 #include "carriers/carriers_console.h"
 #include "console/system_console.h"
 #include "link/msg_buffer.h"
@@ -37,6 +38,7 @@ void TZVSystemConsole::Start() {
 void TZVSystemConsole::CreateClientServer() {
   if (FClientServer && FClientServer->ConnectionType() != (FConnectionType & 0xFF)) Stop();
   if (FClientServer) return;
+  ++FLinkGeneration;
   if (FConnectionType == kConnectionRemote) {
     FClientServer = std::make_unique<TZVServerClientTcp>(*this);
   } else {
@@ -45,6 +47,7 @@ void TZVSystemConsole::CreateClientServer() {
 }
 
 void TZVSystemConsole::SetClientServer(std::unique_ptr<TZVServerClient> client) {
+  ++FLinkGeneration;
   FClientServer = std::move(client);
   SetClientEvents();
 }
@@ -65,6 +68,9 @@ void TZVSystemConsole::SetClientEvents() {
     LoadObjectsEvent(success, kind, msg);
   };
   client.OnMsg = [this](const TZVRemoteMsg& msg) { MsgResultEvent(msg); };
+  client.OnMsgFailed = [this](int32_t msgNo, TMsgFailure failure, const std::string& reason) {
+    MsgFailedEvent(msgNo, failure, reason);
+  };
   client.OnSysError = [this](int32_t code, const std::string& msg) { SysErrorEvent(code, msg); };
 }
 
@@ -77,6 +83,17 @@ void TZVSystemConsole::Stop() {
   // The stop runs before the client goes so that its error (the logout notice
   // could not be sent) reaches the caller; the client is freed either way.
   if (client) client->StopZVServer();
+}
+
+void TZVSystemConsole::RequestStop(int32_t /*code*/, const std::string& /*reason*/) {
+  FOwnQueue->Post([this, generation = FLinkGeneration] {
+    if (!FClientServer || generation != FLinkGeneration) return;
+    try {
+      Stop();
+    } catch (const std::exception& e) {
+      FLog->LogItem("Logging Out", "Stopping the link failed", e.what());
+    }
+  });
 }
 
 void TZVSystemConsole::StopCommand() {
@@ -113,11 +130,7 @@ void TZVSystemConsole::EndLinkAfterFailedCall(const std::string& action,
   FLog->LogItem(action, description, error.what());
   FConsole->WriteLn(VisibleText(std::string("\r\n") + error.what()));
   WritePrompt();
-  try {
-    Stop();  // frees the client, whatever its stop says
-  } catch (const std::exception& stopError) {
-    FLog->LogItem("Logging Out", "Stopping the link failed", stopError.what());
-  }
+  RequestStop(kConnFailedStop, error.what());
 }
 
 void TZVSystemConsole::LoginEvent(TZVLoginResult logResult, const std::string& /*logMsg*/,
@@ -154,7 +167,7 @@ void TZVSystemConsole::LoadObjectsEvent(bool /*success*/, TZVEditObject /*objTyp
 void TZVSystemConsole::SysErrorEvent(int32_t /*resultCode*/, const std::string& resultMsg) {
   FClientServer->SetBusy(false);
   FLog->LogItem("System Error", resultMsg, "");
-  Stop();
+  RequestStop(kConnFailedStop, resultMsg);
 }
 
 }  // namespace zv

@@ -83,4 +83,17 @@ void TZVSystemConsole::SendMsg(const std::string& address, const std::string& te
   }
 }
 
+void TZVSystemConsole::MsgFailedEvent(int32_t msgNo, TMsgFailure failure,
+                                      const std::string& reason) {
+  if (FPendingResults > 0) --FPendingResults;
+  ++FMsgFailures;
+  const std::string line =
+      "Message " + std::to_string(msgNo) +
+      (failure == TMsgFailure::mfNotSent ? " was not sent: " : " got no result: ") + reason;
+  FLog->LogItem(failure == TMsgFailure::mfNotSent ? "Message Not Sent" : "Message Without Result",
+                line, "");
+  FConsole->WriteLn(VisibleText(line));
+  WritePrompt();
+}
+
 }  // namespace zv

@@ -61,9 +61,12 @@ class TZVLinkContext : public TZVProtocolSession {
   virtual TZVCarriersConsole& Carriers() = 0;
   virtual void ReplaceCarriers(std::unique_ptr<TZVCarriersConsole> carriers) = 0;
 
-  // Ends the link: frees the client. A client's handler calls it as its very
-  // last step, since it destroys the caller.
-  virtual void Stop() = 0;
+  // Asks for the link to end. The owner ends it (frees the client) from its
+  // own loop, after the handler that asked has returned, so no handler ever
+  // frees its caller and a client may go on using itself after the request.
+  // `code` is the connection code that ends the link and `reason` the text
+  // the operator was shown of it (empty when none).
+  virtual void RequestStop(int32_t code, const std::string& reason) = 0;
 };
 
 }  // namespace zv

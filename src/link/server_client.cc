@@ -57,8 +57,9 @@ bool TZVServerClient::IsOwnAccount(const std::string& accountId) const {
   return FConnectionType == 2 || accountId == FLoginName;
 }
 
-// The record is the message's own copy, released when the message is; a handler
-// that stops the link frees this client, so nothing here touches it afterwards.
+// The record is the message's own copy, released when the message is. A result
+// that ends the link asks the owner to stop it; the stop runs later, in the
+// owner's loop.
 void TZVServerClient::WndProc(bool success, const TTcpInfo& info) {
   switch (info.TcpCmd) {
     case TTcpCommand::tcpInvalid:
@@ -100,7 +101,7 @@ void TZVServerClient::DoConnectResult(bool success, int32_t code, const std::str
   if (OnConnectInfo) OnConnectInfo(code, withDebug ? msg + "\r\n" + debug : msg);
   if (serverEnds) FUserDisconnects = false;
   if (serverEnds || code == kConnFailedStop) FServerDisconnect = true;
-  if (stops) FContext.Stop();  // frees this client: the very last step
+  if (stops) FContext.RequestStop(code, msg);
 }
 
 void TZVServerClient::DoLoginResult(int32_t code, const std::string& msg, const std::string& debug,
@@ -131,7 +132,7 @@ void TZVServerClient::DoLoginResult(int32_t code, const std::string& msg, const 
         OnLogError(code, result == TZVLoginResult::slrDuplicateLogin ? msg : "\r\n" + msg);
       }
       FServerDisconnect = true;
-      FContext.Stop();  // frees this client: the very last step
+      FContext.RequestStop(kConnFailedStop, msg);
       return;
     }
     default:

@@ -46,6 +46,14 @@ using TThreadMsg = std::function<void(bool success, const std::string& Msg)>;
 using TLoadObjects =
     std::function<void(bool success, TZVEditObject objType, const std::string& resultMsg)>;
 
+// How a message that SendMessage took ended without a result: the server
+// refused it (it was not sent), or no answer came in time (the server may well
+// have it).
+enum class TMsgFailure : uint8_t { mfNotSent, mfNoAnswer };
+// `msgNo` is the console's message number, the first of the seven fields.
+using TMsgFailed =
+    std::function<void(int32_t msgNo, TMsgFailure failure, const std::string& reason)>;
+
 class TZVServerClient {
  public:
   // The subclass stops its transport in its own destructor: a stop needs the
@@ -70,7 +78,8 @@ class TZVServerClient {
   // Hands the console's message data (the text, 0x03 and the seven fields) to
   // the server. Throws EZVException, saying why, when the message cannot go
   // out (no connection, too long to send, not taken by the request buffer): a
-  // message must never be dropped without a word.
+  // message must never be dropped without a word. A message taken ends later
+  // in exactly one OnMsg or OnMsgFailed, or in the end of the link.
   virtual void SendMessage(const TStringList& msgData) = 0;
 
   // Any thread: queues a record for the main thread; it returns at once.
@@ -111,6 +120,7 @@ class TZVServerClient {
   TZVSResultInfo OnLoginRequest;
   TZVSResultInfo OnSysError;
   TMsgResult OnMsg;
+  TMsgFailed OnMsgFailed;
   TLoadObjects OnLoadObjects;
 
  protected:

@@ -3,6 +3,7 @@
 #include "carriers/carriers_console.h"
 #include "console/console_fixture.h"
 #include "link/recording_client.h"
+#include "platform/message_queue.h"
 #include "support/data_access.h"
 
 namespace zv::testing {
@@ -79,6 +80,9 @@ TEST_F(LinkEventsTest, StoppingResultsFreeTheClientAndSay) {
     } else {
       client.Connection(false, c.code, "bye");
     }
+    // The handler never frees its caller: the stop runs on the next pass.
+    EXPECT_EQ(Console().ClientServer(), &client) << c.code;
+    platform::MessageDispatcher::Main().DispatchPending();
     EXPECT_EQ(Console().ClientServer(), nullptr) << c.code;
     EXPECT_EQ(Output(), c.shown) << c.code;
   }
@@ -98,6 +102,7 @@ TEST_F(LinkEventsTest, SysErrorLogsAndStopsSilently) {
   RecordingClient& client = Attach();
   Output();
   client.OnSysError(0, "unknown command");
+  platform::MessageDispatcher::Main().DispatchPending();
   EXPECT_EQ(Output(), "");
   EXPECT_EQ(Console().ClientServer(), nullptr);
   EXPECT_THAT(Log(), HasSubstr("System Error\r\nDescription: unknown command\r\n"));

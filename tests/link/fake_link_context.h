@@ -1,6 +1,6 @@
 // A link context for the link's own tests: fixed values, a real log in a
-// scratch program folder, a private dispatcher the test drives, and a Stop
-// that frees the client the test installed.
+// scratch program folder, a private dispatcher the test drives, and a stop
+// request that frees the client the test installed at the next dispatch.
 #pragma once
 
 #include <atomic>
@@ -43,9 +43,12 @@ class FakeLinkContext : public TZVLinkContext {
   void ReplaceCarriers(std::unique_ptr<TZVCarriersConsole> carriers) override {
     FCarriers = std::move(*carriers);
   }
-  void Stop() override {
+  // Frees the client at the next Dispatch, as the console does in its loop.
+  void RequestStop(int32_t code, const std::string& reason) override {
     ++Stops;
-    Client.reset();
+    StopCode = code;
+    StopReason = reason;
+    FStopQueue.Post([this] { Client.reset(); });
   }
 
   void Dispatch() { FDispatcher.DispatchPending(); }
@@ -56,6 +59,8 @@ class FakeLinkContext : public TZVLinkContext {
   std::string Server = "127.0.0.1";
   int32_t Port = 6022;
   int Stops = 0;
+  int32_t StopCode = -1;
+  std::string StopReason;
 
  private:
   testutil::TScratchFolder FFolder;  // before the log, which writes into it
@@ -69,6 +74,7 @@ class FakeLinkContext : public TZVLinkContext {
   platform::MessageDispatcher FDispatcher;
   std::unique_ptr<TZVMsgBuffer> FBuffer;
   TZVCarriersConsole FCarriers;
+  platform::MessageQueue FStopQueue{FDispatcher};
 };
 
 inline std::string FakeLinkContext::LogText() const {
