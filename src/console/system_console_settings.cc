@@ -66,7 +66,12 @@ void TZVSystemConsole::Load() {
   FNumbering->SetWarningSink(sink);
   FNumbering->Load();
   LoadSettings(sink);
-  FCarriers->LoadFromFile();
+  try {
+    FCarriers->LoadFromFile();
+  } catch (const std::exception& e) {
+    // The cache of the last connection's carriers; the server sends them again.
+    sink(std::string("The carriers of the last connection were not loaded: ") + e.what());
+  }
 }
 
 void TZVSystemConsole::LoadSettings(const std::function<void(const std::string&)>& report) {
