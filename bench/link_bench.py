@@ -19,8 +19,10 @@ bench/run.sh builds everything in Release and runs it all.
 """
 
 import argparse
+import json
 import os
 import pty
+import random
 import re
 import resource
 import selectors
@@ -31,6 +33,9 @@ import sys
 import tempfile
 import threading
 import time
+
+
+PROBE_GAP = 0.020  # seconds between the lines of the latency probes
 
 
 def percentile(values, p):
@@ -146,6 +151,10 @@ def probe(proc, count, cond, sent_marks, result_marks, what):
     read_until(b"ready for messages")  # logged in, on either link
     send, result = [], []
     for i in range(count):
+        # Lines 20 ms apart, as an operator's or a script's would come, not
+        # one on the heels of the last result.
+        if i:
+            time.sleep(max(0.0, t0 + PROBE_GAP - time.perf_counter()))
         t0 = time.perf_counter()
         proc.stdin.write(b"%d,latency probe\n" % (1000 + i))
         t2 = read_until(b"Message Result:")
@@ -183,6 +192,98 @@ def throughput(zvcc, zvsim, count):
     sim.wait()
     folder.remove()
     return results, elapsed, done.returncode
+
+
+def pipelined(client, zvsim, count):
+    """Messages per second of the minimal pipelined client of the same session."""
+    sim, port = start_sim(zvsim)
+    try:
+        done = subprocess.run([client, str(port), str(count)], stdout=subprocess.PIPE,
+                              timeout=600, check=True)
+        return float(done.stdout.decode().strip())
+    finally:
+        end_all(sim)
+
+
+ITEM = re.compile(r"Log Item: (\d+) \(")
+
+
+def whole_ini(path):
+    """Fails unless the settings file is whole: UTF-8, every line a section or
+    an entry, ended by a line end. Returns {section: {key: value}}."""
+    with open(path, "rb") as f:
+        text = f.read().decode("utf-8").lstrip("\ufeff")
+    if text and not text.endswith("\r\n"):
+        raise SystemExit("kill test: zvcc.ini is cut off")
+    sections, current = {}, None
+    for line in filter(None, text.split("\r\n")):
+        if line.startswith("[") and line.endswith("]"):
+            current = sections.setdefault(line[1:-1], {})
+        elif current is not None and "=" in line:
+            current.__setitem__(*line.split("=", 1))
+        else:
+            raise SystemExit("kill test: zvcc.ini holds a broken line %r" % line)
+    return sections
+
+
+def whole_items(logs):
+    """Fails unless every log file holds whole items numbered 1, 2, ...;
+    returns how many items there are."""
+    total = 0
+    for name in os.listdir(logs):
+        with open(os.path.join(logs, name), "rb") as f:
+            data = f.read()
+        text = data.decode("utf-16-le")
+        if len(data) % 2 or (text and (not text.startswith("Log Item: ")
+                                       or not text.endswith("\r\n\r\n"))):
+            raise SystemExit("kill test: %s ends inside an item" % name)
+        numbers = [int(n) for n in ITEM.findall(text)]
+        if numbers != list(range(1, len(numbers) + 1)):
+            raise SystemExit("kill test: %s numbers its items out of turn" % name)
+        total += len(numbers)
+    return total
+
+
+def kill_test(zvcc, zvsim, rounds, seed=1):
+    """A batch killed (SIGKILL) at a random moment, again and again, then a
+    run to its end: returns (numbers on the wire, repeated ones, log items),
+    having checked after every run that zvcc.ini and every log item are whole."""
+    rng = random.Random(seed)
+    scratch = tempfile.mkdtemp(prefix="zvcc-kill-")
+    transcript = os.path.join(scratch, "transcript.jsonl")
+    sim, port = start_sim(zvsim, "--transcript", transcript)
+    folder = Folder(zvcc, port)
+    ini = os.path.join(folder.root, "Settings", "zvcc.ini")
+    with open(ini, "a") as f:  # a small ring, so that kills land on changes of file too
+        f.write("[SysLog]\nMaxItems=50\nMaxFiles=3\n")
+    script = b"start\n" + b"".join(b"%d,kill test %d\n" % (i, i) for i in range(400))
+    items = 0
+    try:
+        for final in [False] * rounds + [True]:
+            proc = subprocess.Popen([folder.program], stdin=subprocess.PIPE,
+                                    stdout=subprocess.DEVNULL)
+            proc.stdin.write(script)
+            proc.stdin.close()
+            if final:
+                proc.wait(120)
+            else:
+                time.sleep(rng.uniform(0.05, 0.5))
+                proc.kill()
+                proc.wait()
+            whole_ini(ini)
+            items = whole_items(os.path.join(folder.root, "Logs"))
+    finally:
+        end_all(sim)
+        folder.remove()
+    numbers = []
+    with open(transcript) as f:
+        for frame in map(json.loads, filter(str.strip, f)):
+            if frame.get("id", 0) > 0:
+                numbers.append(frame["id"])
+            if frame.get("command") == "MSG_SEND":
+                numbers.append(int(frame["body"].split("\x03", 1)[1].split(",", 1)[0]))
+    shutil.rmtree(scratch, ignore_errors=True)
+    return len(numbers), len(numbers) - len(set(numbers)), items
 
 
 def idle_cpu(zvcc, zvsim, seconds):
@@ -384,10 +485,14 @@ def main():
     parser.add_argument("--carriers", type=int, default=1000)
     parser.add_argument("--no-local", action="store_true", help="skip the local link")
     parser.add_argument("--micro", help="folder of the built micro benchmarks")
+    parser.add_argument("--client", help="the minimal pipelined client, for the ratio")
+    parser.add_argument("--kills", type=int, default=20, help="kills of the kill test (0: none)")
     args = parser.parse_args()
 
     send, result = latencies(args.zvcc, args.zvsim, args.probes)
     results, elapsed, status = throughput(args.zvcc, args.zvsim, args.messages)
+    minimal = pipelined(args.client, args.zvsim, args.messages) if args.client else None
+    kills = kill_test(args.zvcc, args.zvsim, args.kills) if args.kills else None
     cpu = idle_cpu(args.zvcc, args.zvsim, args.idle)
     rss = rss_of(args.zvcc, args.zvsim, args.carriers)
     startup = start_to_main_screen(args.zvcc, 20)
@@ -402,6 +507,16 @@ def main():
         ("piped batch: messages with a result / sent", "%d / %d (status %d)"
          % (results, args.messages, status)),
         ("piped batch: messages per second", "%.0f" % (args.messages / elapsed)),
+    ]
+    if minimal:
+        rows += [
+            ("minimal pipelined client, same session: messages per second", "%.0f" % minimal),
+            ("piped batch / minimal pipelined client", "%.3f" % (args.messages / elapsed / minimal)),
+        ]
+    if kills:
+        rows.append(("kill test: %d kills, then a whole run: numbers on the wire, repeated"
+                     % args.kills, "%d, %d repeated (zvcc.ini and %d log items whole)" % kills))
+    rows += [
         ("idle connected console: processor time per minute", "%.3f s" % cpu),
         ("peak resident memory, %d carriers loaded and listed" % args.carriers,
          "%.1f MiB" % (rss / 1048576.0)),

@@ -99,5 +99,11 @@ PY
 echo "zvsim serves the local interface on the demo's bus and zVP on 127.0.0.1:$port."
 echo "Type 'start' to connect locally, '555,Hello' to send, 'q' to exit;"
 echo "'con /s' then 2 switches to TCP/IP."
+# On a terminal the console's first screen clears it: the hints wait for the
+# operator to read them (at most five minutes). Through a pipe nothing is
+# cleared, so the console starts at once.
+if [ -t 0 ] && [ -t 1 ]; then
+  read -r -t 300 -p "Press Enter to start the console. " _ || echo
+fi
 "$demo/zvcc" || status=$?
 exit "${status:-0}"

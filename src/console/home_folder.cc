@@ -30,10 +30,26 @@ std::string StateFolder(const THomeInputs& inputs) {
   return Joined(inputs.UserHome, ".local/state/zvcc");
 }
 
-void MakeFolder(const std::string& path, unsigned mode) {
+// How the operator chooses another home, for the report of one that failed.
+std::string OtherHomeHint(THomeSource source) {
+  switch (source) {
+    case THomeSource::kOption:
+      return "Name a folder that can be written with --home DIR.";
+    case THomeSource::kEnvironment:
+      return "Name a folder that can be written with ZVCC_HOME or --home DIR.";
+    case THomeSource::kProgramFolder:
+    case THomeSource::kStateFolder:
+      break;
+  }
+  return "Choose a folder for the settings and logs with --home DIR or the environment "
+         "variable ZVCC_HOME.";
+}
+
+void MakeFolder(const std::string& path, unsigned mode, THomeSource source) {
   const int error = platform::MakeFolderPath(path, mode);
   if (error != 0) {
-    throw EZVFileError("Cannot create folder \"" + path + "\". " + platform::FileErrorText(error));
+    throw EZVFileError("Cannot create folder \"" + path + "\". " + platform::FileErrorText(error) +
+                       ". " + OtherHomeHint(source));
   }
 }
 
@@ -65,7 +81,8 @@ std::string SetUpHome(const std::string& option) {
     throw EZVFileError("No folder for the settings and logs: the program folder \"" +
                        inputs.ProgramFolder +
                        "\" cannot be written and neither ZVCC_HOME, XDG_STATE_HOME nor HOME "
-                       "names another");
+                       "names another. " +
+                       OtherHomeHint(choice.Source));
   }
   // A relative name stays what it meant at start-up whatever happens later.
   std::error_code ec;
@@ -73,9 +90,9 @@ std::string SetUpHome(const std::string& option) {
   if (ec) folder = choice.Folder;
   if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   const unsigned mode = choice.Source == THomeSource::kStateFolder ? kPrivateMode : kOpenMode;
-  MakeFolder(folder, mode);
-  MakeFolder(Joined(folder, "Settings"), mode);
-  MakeFolder(Joined(folder, "Logs"), mode);
+  MakeFolder(folder, mode, choice.Source);
+  MakeFolder(Joined(folder, "Settings"), mode, choice.Source);
+  MakeFolder(Joined(folder, "Logs"), mode, choice.Source);
   platform::SetHomeFolder(folder);
   if (choice.Source != THomeSource::kStateFolder) return {};
   return "Settings and logs are kept in " + folder + " (the program folder cannot be written).";

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -22,6 +23,7 @@
 #include "link/server_client.h"
 #include "platform/terminal.h"
 #include "protocol/msg_global.h"
+#include "support/msg_numbering.h"
 
 namespace zv {
 
@@ -60,7 +62,7 @@ class TZVSystemConsole final : public TZVLinkContext {
   void SetClientServer(std::unique_ptr<TZVServerClient> client);
   TZVServerClient* ClientServer() { return FClientServer.get(); }
   void LoadConsoleCarriers(TZVCarriersConsole& objLst);
-  // The next message number, stored at once. Any thread.
+  // The next message number (see support/msg_numbering.h). Any thread.
   int32_t NextMsgId() override;
 
   // What a script needs to know of the link (plain mode): a start has not yet
@@ -120,7 +122,7 @@ class TZVSystemConsole final : public TZVLinkContext {
 
  private:
   // Settings.
-  void LoadSettings();
+  void LoadSettings(const std::function<void(const std::string&)>& report);
   void SaveSettings();
   void SetStrSetting(std::string_view key, std::string& field, const std::string& value);
   void SetIntSetting(std::string_view key, int32_t& field, int32_t value);
@@ -175,7 +177,7 @@ class TZVSystemConsole final : public TZVLinkContext {
   int32_t FProtocolMax = 0;
   std::atomic<int32_t> FSessionProtocol{0};
   TCmdMode FCommandMode = TCmdMode::cmSet;
-  std::atomic<int32_t> FMsgId{0};
+  std::unique_ptr<TMsgNumbering> FNumbering;
   std::string FHostAddress;
   std::string FUserId;
   std::string FServerAddress;

@@ -1,14 +1,24 @@
 // The console's settings (section ConsoleSys of the settings file), their
 // interactive setters and the message numbering. Every interactive change is
-// in the file before its setter returns.
+// in the file before its setter returns; a file that cannot be written costs
+// the record, never the run: the operator is told in one line and the value
+// holds in memory.
 #include <algorithm>
+#include <functional>
+#include <memory>
+#include <type_traits>
 
 #include "carriers/carriers_console.h"
 #include "console/system_console.h"
 #include "link/server_client.h"
+#include "platform/message_queue.h"
 #include "protocol/msg_global.h"
 #include "support/data_access.h"
+#include "support/exceptions.h"
 #include "support/int_text.h"
+#include "support/msg_numbering.h"
+#include "support/setting_check.h"
+#include "support/sys_log.h"
 #include "support/text.h"
 
 namespace zv {
@@ -17,65 +27,124 @@ namespace {
 constexpr std::string_view kSection = "ConsoleSys";
 constexpr int32_t kMaxPort = 65535;
 constexpr std::size_t kMaxPromptLength = 15;
+constexpr int32_t kNoUpperLimit = 2147483647;
+
+// The stored values with a defined range: one out of it is reported at start
+// and replaced by the default for the run, and the exit save leaves its text
+// in the file until the operator sets the value.
+constexpr TIntSetting kServerPort{"ServerPort", 6022, 1, kMaxPort};
+constexpr TIntSetting kCarrierId{"CarrierId", 3, 1, kNoUpperLimit};
+constexpr TIntSetting kConnectionId{"ConnectionId", kConnectionLocal, kConnectionLocal,
+                                    kConnectionRemote};
+constexpr TIntSetting kMsgPriority{"MsgPriority", kPriorityNormal, 1, kPriorityMax};
+constexpr TIntSetting kMsgAge{"MsgAge", 120, 1, kNoUpperLimit};
+// The prompt setter stores up to 15 characters and " >" after them.
+constexpr TTextSetting kCmdPrompt{"CmdPrompt", "Zorvane Send >", kMaxPromptLength + 2};
+
+// Saves a value the operator has just set; a file that cannot be written is
+// told in one line, and the value holds for the run.
+void SaveChangedSetting(TZVConsole& console, std::string_view key) {
+  try {
+    TDataAccess::SaveIni();
+  } catch (const std::exception& e) {
+    console.WriteLn(std::string(key) +
+                    " is changed for this run but could not be saved: " + e.what());
+  }
+}
 
 }  // namespace
 
 void TZVSystemConsole::Load() {
-  LoadSettings();
-  FCarriers->LoadFromFile();
+  // Warnings of the log and the numbering may arise on any thread; they are
+  // written on the main thread, after the first screen, in the order met.
+  auto queue = std::make_shared<platform::MessageQueue>(Dispatcher());
+  auto sink = [this, queue](const std::string& line) {
+    queue->Post([this, line] { FConsole->WriteLn(line); });
+  };
+  FLog->SetWarningSink(sink);
+  FNumbering = std::make_unique<TMsgNumbering>(std::string(kSection), "LastMsgNo");
+  FNumbering->SetWarningSink(sink);
+  FNumbering->Load();
+  LoadSettings(sink);
+  try {
+    FCarriers->LoadFromFile();
+  } catch (const std::exception& e) {
+    // The cache of the last connection's carriers; the server sends them again.
+    sink(std::string("The carriers of the last connection were not loaded: ") + e.what());
+  }
 }
 
-void TZVSystemConsole::LoadSettings() {
-  FMsgId = TDataAccess::ReadFromIni(kSection, "LastMsgNo", 0);
+void TZVSystemConsole::LoadSettings(const std::function<void(const std::string&)>& report) {
+  std::string warning;
+  auto checked = [&](const auto& setting) {
+    auto value = [&] {
+      if constexpr (std::is_same_v<std::decay_t<decltype(setting)>, TIntSetting>) {
+        return ReadCheckedInt(kSection, setting, warning);
+      } else {
+        return ReadCheckedText(kSection, setting, warning);
+      }
+    }();
+    if (!warning.empty()) report(warning);
+    return value;
+  };
   FCommandMode =
       TDataAccess::ReadFromIni(kSection, "CmdMode", 1) == 0 ? TCmdMode::cmMsg : TCmdMode::cmSet;
   FServerAddress = TDataAccess::ReadFromIni(kSection, "ServerIP", "127.0.0.1");
-  FServerPort = TDataAccess::ReadFromIni(kSection, "ServerPort", 6022);
-  FDefaultCarrier = TDataAccess::ReadFromIni(kSection, "CarrierId", 3);
-  FConnectionType = TDataAccess::ReadFromIni(kSection, "ConnectionId", kConnectionLocal);
-  FDefaultPriority = TDataAccess::ReadFromIni(kSection, "MsgPriority", kPriorityNormal);
-  FDefaultAge = TDataAccess::ReadFromIni(kSection, "MsgAge", 120);
+  FServerPort = checked(kServerPort);
+  FDefaultCarrier = checked(kCarrierId);
+  FConnectionType = checked(kConnectionId);
+  FDefaultPriority = checked(kMsgPriority);
+  FDefaultAge = checked(kMsgAge);
   FDefaultSubject =
       UnescapeText(TDataAccess::ReadFromIni(kSection, "MsgSubject", "Zorvane Message"));
   // Written before every line read: a prompt from the file shows its controls.
-  FCmdPrompt = VisibleText(TDataAccess::ReadFromIni(kSection, "CmdPrompt", "Zorvane Send >"));
+  FCmdPrompt = VisibleText(checked(kCmdPrompt));
 }
 
-void TZVSystemConsole::Save() { SaveSettings(); }
+// At exit: a failure is told, and the run still ends as it would have (the
+// results of its messages are in; the operator's changes were saved when made).
+void TZVSystemConsole::Save() {
+  try {
+    if (FNumbering) FNumbering->PrepareExitSave();
+    SaveSettings();
+  } catch (const std::exception& e) {
+    FConsole->WriteLn(std::string("The settings could not be saved: ") + e.what());
+  }
+}
 
 void TZVSystemConsole::SaveSettings() {
+  auto write = [](const auto& setting, const auto& value) {
+    if (StoredValueValid(kSection, setting)) TDataAccess::WriteToIni(kSection, setting.Key, value);
+  };
   TDataAccess::WriteToIni(kSection, "CmdMode", FCommandMode == TCmdMode::cmMsg ? 0 : 1);
   TDataAccess::WriteToIni(kSection, "ServerIP", FServerAddress);
-  TDataAccess::WriteToIni(kSection, "ServerPort", FServerPort);
-  TDataAccess::WriteToIni(kSection, "CarrierId", FDefaultCarrier);
-  TDataAccess::WriteToIni(kSection, "ConnectionId", FConnectionType);
-  TDataAccess::WriteToIni(kSection, "MsgPriority", FDefaultPriority);
-  TDataAccess::WriteToIni(kSection, "MsgAge", FDefaultAge);
+  write(kServerPort, FServerPort);
+  write(kCarrierId, FDefaultCarrier);
+  write(kConnectionId, FConnectionType);
+  write(kMsgPriority, FDefaultPriority);
+  write(kMsgAge, FDefaultAge);
   TDataAccess::WriteToIni(kSection, "MsgSubject", EscapeText(FDefaultSubject));
-  TDataAccess::WriteToIni(kSection, "CmdPrompt", FCmdPrompt);
+  write(kCmdPrompt, std::string_view(FCmdPrompt));
+  FLog->StoreSettings();
   TDataAccess::SaveIni();
 }
 
 int32_t TZVSystemConsole::NextMsgId() {
-  const int32_t n = IncrementId(FMsgId);
-  TDataAccess::WriteToIni(kSection, "LastMsgNo", n);
-  // Saved with every message: atomic and whole after a kill, without waiting
-  // for the disk each time.
-  TDataAccess::SaveIni(TDataAccess::TFlush::kToSystem);
-  return n;
+  if (!FNumbering) throw EZVException("No message number before the settings are loaded");
+  return FNumbering->Next();
 }
 
 void TZVSystemConsole::SetStrSetting(std::string_view key, std::string& field,
                                      const std::string& value) {
   field = value;
   TDataAccess::WriteToIni(kSection, key, std::string_view(value));
-  TDataAccess::SaveIni();
+  SaveChangedSetting(*FConsole, key);
 }
 
 void TZVSystemConsole::SetIntSetting(std::string_view key, int32_t& field, int32_t value) {
   field = value;
   TDataAccess::WriteToIni(kSection, key, value);
-  TDataAccess::SaveIni();
+  SaveChangedSetting(*FConsole, key);
 }
 
 void TZVSystemConsole::SetServerIP() {

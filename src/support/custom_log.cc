@@ -5,6 +5,7 @@
 #include <chrono>
 #include <climits>
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <utility>
 
@@ -74,34 +75,114 @@ void TCustomLog::LoadLogSettings() {
   FItemsCount = TDataAccess::ReadFromIni(FDBIdent, "LogItemsCount", int32_t{0});
   FFileCount = TDataAccess::ReadFromIni(FDBIdent, "LogFilesCount", int32_t{1});
   FEnabled = TDataAccess::ReadFromIni(FDBIdent, "LogEnabled", true);
-  FFileName = TDataAccess::ReadFromIni(FDBIdent, "LogFileName", FileNameFor(1));
+  // Always a file in this home's Logs/: a path stored by an older version (or
+  // in a folder since moved or copied) keeps only its name.
+  const std::filesystem::path stored(TDataAccess::ReadFromIni(FDBIdent, "LogFileName", ""));
+  const std::string name = stored.filename().string();
+  FFileName =
+      name.empty() || name == "." || name == ".." ? FileNameFor(1) : AppFilePath(kLogFolder, name);
 }
 
 void TCustomLog::SaveLogSettings() {
+  WriteLogSettings();
+  TDataAccess::SaveIni(TDataAccess::TFlush::kToSystem);
+  FLastSave = std::chrono::steady_clock::now();
+}
+
+void TCustomLog::WriteLogSettings() {
   TDataAccess::WriteToIni(FDBIdent, "LogItemsCount", FItemsCount);
   TDataAccess::WriteToIni(FDBIdent, "LogFilesCount", FFileCount);
-  TDataAccess::WriteToIni(FDBIdent, "LogFileName", std::string_view(FFileName));
+  // A name relative to Logs/, which stays right when the home is moved.
+  TDataAccess::WriteToIni(FDBIdent, "LogFileName", StoredFileName());
   TDataAccess::WriteToIni(FDBIdent, "MaxFiles", FNoOfFiles);
   TDataAccess::WriteToIni(FDBIdent, "MaxItems", FItemsPerFile);
   TDataAccess::WriteToIni(FDBIdent, "LogEnabled", FEnabled.load());
-  // Saved with every item; numbering also carries on from the file itself.
-  TDataAccess::SaveIni(TDataAccess::TFlush::kToSystem);
+}
+
+void TCustomLog::SetWarningSink(TWarningSink sink) {
+  const std::lock_guard lock(FSinkLock);
+  FSink = std::move(sink);
 }
 
 void TCustomLog::LogItem(std::string_view action, std::string_view AMessage,
                          std::string_view debugInfo) {
   if (!FEnabled) return;
-  const auto guard = Guard();
-  if (int64_t{FItemsCount} + 1 > FItemsPerFile) StartNextFile();
-  EnsureFileOpen();
-  ++FItemsCount;
-  try {
-    Append(FormatItem(action, AMessage, debugInfo));
-  } catch (...) {
-    --FItemsCount;  // the item is not counted, so memory and settings still agree
-    throw;
+  TWarnings warnings;
+  {
+    const auto guard = Guard();
+    WriteItem(action, AMessage, debugInfo, warnings);
   }
-  SaveLogSettings();
+  Warn(warnings);
+}
+
+void TCustomLog::StoreSettings() {
+  const auto guard = Guard();
+  WriteLogSettings();
+}
+
+void TCustomLog::WriteItem(std::string_view action, std::string_view AMessage,
+                           std::string_view debugInfo, TWarnings& warnings) {
+  try {
+    if (int64_t{FItemsCount} + 1 > FItemsPerFile) {
+      StartNextFile();
+      // Before the new file's first item: a restart never empties a file that
+      // already holds items because the stored counters still named the last.
+      SaveCounters(warnings);
+    }
+    EnsureFileOpen();
+    ++FItemsCount;
+    try {
+      Append(FormatItem(action, AMessage, debugInfo));
+    } catch (...) {
+      --FItemsCount;  // not written, not counted
+      throw;
+    }
+  } catch (const Exception& e) {
+    ++FLostItems;
+    if (!FStopped) {
+      FStopped = true;
+      warnings.clear();  // a counters' warning of this item says no more than this line
+      warnings.push_back(std::string("Logging stopped: ") + e.what() +
+                         ". Paging goes on; the log resumes when it can be written.");
+    }
+    return;
+  }
+  if (FStopped) {
+    FStopped = false;
+    FCountersFailing = false;
+    warnings.push_back(StrFormat("Logging resumed in \"%s\"; %lld items were not logged.",
+                                 FFileName.c_str(), static_cast<long long>(FLostItems)));
+    FLostItems = 0;
+  }
+  if (std::chrono::steady_clock::now() - FLastSave >= std::chrono::milliseconds(kCounterSaveMs)) {
+    SaveCounters(warnings);
+  }
+}
+
+// A failed save costs nothing but the stored counters, which the next start
+// takes from the files anyway.
+void TCustomLog::SaveCounters(TWarnings& warnings) {
+  try {
+    SaveLogSettings();
+    FCountersFailing = false;
+  } catch (const std::exception& e) {
+    FLastSave = std::chrono::steady_clock::now();  // tried again a while later, not per item
+    if (!FCountersFailing) {
+      FCountersFailing = true;
+      warnings.push_back(std::string("The log's counters could not be saved: ") + e.what());
+    }
+  }
+}
+
+void TCustomLog::Warn(const TWarnings& warnings) {
+  if (warnings.empty()) return;
+  TWarningSink sink;
+  {
+    const std::lock_guard lock(FSinkLock);
+    sink = FSink;
+  }
+  if (!sink) return;
+  for (const std::string& line : warnings) sink(line);
 }
 
 void TCustomLog::LogLines(std::string_view msg) {
@@ -167,6 +248,10 @@ void TCustomLog::SetNoOfFiles(int32_t value) {
 std::string TCustomLog::LogFileName() const {
   const auto guard = Guard();
   return FFileName;
+}
+
+std::string TCustomLog::StoredFileName() const {
+  return std::filesystem::path(FFileName).filename().string();
 }
 
 std::unique_lock<TTimedLock> TCustomLog::Guard() const {

@@ -3,16 +3,31 @@
 // kept in the settings store under the section a subclass names. Files are
 // UTF-16 little-endian without a byte-order mark, lines ended by CR LF.
 //
+// The counters are not saved with every item: they are saved on a change of
+// file (before the new file's first item), at most once per kCounterSaveMs
+// otherwise, and with the other settings at exit (StoreSettings). At start
+// the count carries on from the larger of the stored count and the last item
+// in the current file, so a kill at any moment repeats no number; an item is
+// appended whole or not at all.
+//
+// The log costs the record, never the caller's work: a file that cannot be
+// written stops logging with one warning (the items meanwhile are lost) and
+// the next item that can be written resumes it with another.
+//
 // Thread safety: LogItem, LogLines, Reset, Save, ShowLog and the properties
-// serialise on FLock, so items from several threads never interleave and
-// numbering, file change and settings save form one step. The settings
-// store's lock is only ever taken inside FLock, never the other way round.
+// serialise on FLock, so items from several threads never interleave. The
+// settings store's lock is only ever taken inside FLock, never the other way
+// round; warnings go to the sink after FLock is released.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/append_file.h"
 #include "support/helpers.h"
@@ -36,14 +51,26 @@ class TCustomLog {
   TCustomLog(const TCustomLog&) = delete;
   TCustomLog& operator=(const TCustomLog&) = delete;
 
-  // Writes one item unless the log is disabled. When the next file of the
-  // ring cannot be created the call throws and the counters stay as they
-  // were (the settings file is not touched), so the following item tries the
-  // same file change again. Any failure releases the lock and propagates.
+  using TWarningSink = std::function<void(const std::string& line)>;
+  // Where the log's one-line warnings go (logging stopped or resumed, counters
+  // not saved); called on the logging thread without the log's lock held.
+  // Without a sink they are dropped.
+  void SetWarningSink(TWarningSink sink);
+
+  // Writes one item unless the log is disabled. Never fails for the files:
+  // when the item cannot be written (the next file of the ring cannot be
+  // created, the disk is full) it is not counted and logging stops until an
+  // item can be written; the following items try the same file change or
+  // append again. Throws only when the log's lock stays busy.
   void LogItem(std::string_view action, std::string_view AMessage, std::string_view debugInfo);
   // Appends `msg` unchanged: no numbering, no file change, no settings save.
   void LogLines(std::string_view msg);
+  // Writes the settings and counters and saves the settings file (throws
+  // EFileCreateError when it cannot be written).
   void Save();
+  // Writes the settings and counters into the store, for a caller that saves
+  // the store itself (the console's exit save).
+  void StoreSettings();
   // Starts the ring afresh: file 1, emptied, with no items.
   void Reset();
   // The whole text of the current file, one entry per line; empty while no
@@ -66,6 +93,8 @@ class TCustomLog {
   void SetDisplaySettings(const TZVDisplay& value) { FDisplayData = value; }
 
   static constexpr int kLockTimeoutMs = 10000;
+  // The least time between two saves of the counters while items flow.
+  static constexpr int kCounterSaveMs = 1000;
   // How much of the end of the log file is read first when numbering resumes.
   static constexpr int64_t kResumeChunk = 64 * 1024;
 
@@ -78,8 +107,10 @@ class TCustomLog {
 
   // Called from the constructor (so a subclass's override is not reached).
   virtual void LoadLogSettings();
-  // Called with FLock held.
+  // Called with FLock held. SaveLogSettings writes what WriteLogSettings
+  // writes, then saves the settings file.
   virtual void SaveLogSettings();
+  void WriteLogSettings();
   // Called with FLock held, after FItemsCount has been advanced to the item's
   // number.
   virtual std::string FormatItem(std::string_view action, std::string_view AMessage,
@@ -96,11 +127,17 @@ class TCustomLog {
   const std::string FFileDefault;
 
  private:
+  using TWarnings = std::vector<std::string>;
   std::unique_lock<TTimedLock> Guard() const;
   std::string FileNameFor(int64_t fileNumber) const;
+  std::string StoredFileName() const;
+  void WriteItem(std::string_view action, std::string_view AMessage, std::string_view debugInfo,
+                 TWarnings& warnings);
+  void SaveCounters(TWarnings& warnings);
   void StartNextFile();
   void EnsureFileOpen();
   void Append(std::string_view text);
+  void Warn(const TWarnings& warnings);
 
   platform::AppendFile FLogFile;  // closed only after a failed file change
   std::string FFileName;
@@ -111,6 +148,13 @@ class TCustomLog {
   std::atomic<bool> FEnabled{true};  // read before FLock is taken
   mutable TTimedLock FLock;
   bool FStayOnTop = false;
+  // Under FLock: logging stopped by a failed write, and the items lost since.
+  bool FStopped = false;
+  int64_t FLostItems = 0;
+  bool FCountersFailing = false;  // warned; quiet until a save succeeds
+  std::chrono::steady_clock::time_point FLastSave;
+  std::mutex FSinkLock;
+  TWarningSink FSink;  // guarded by FSinkLock
 };
 
 }  // namespace zv

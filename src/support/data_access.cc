@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "platform/file_replace.h"
+#include "platform/instance_lock.h"
 #include "support/exceptions.h"
 #include "support/int_text.h"
 #include "support/text.h"
@@ -26,6 +27,7 @@ struct TSharedStore {
   std::string FileName;
   TIniStore Ini;
   TDataAccess::TFileWriter Writer;  // empty: WriteIniFile
+  TDataAccess::TSaveMerge Merge;    // empty: the file is not shared
   bool Saving = false;              // one thread is rendering and writing the file
   bool SaveAgain = false;           // a SaveIni gave up waiting; the saving thread writes once more
   bool SaveAgainToDisk = false;     // ... and wanted its save on the disk
@@ -43,6 +45,31 @@ std::optional<std::string> FindValue(std::string_view section, std::string_view 
   std::lock_guard guard(store.Lock);
   return store.Ini.Value(section, key);
 }
+
+// Holds the lock of a shared settings file for one save, and runs the merge
+// under it; does nothing while the file is not shared.
+class TSharedSaveLock {
+ public:
+  TSharedSaveLock(const std::string& path, const TDataAccess::TSaveMerge& merge) {
+    if (!merge) return;
+    const auto result = FLock.LockWithin(TDataAccess::LockFilePath(),
+                                         std::chrono::milliseconds(TDataAccess::kSaveWaitMs));
+    if (result == platform::InstanceLock::Result::kHeldElsewhere) {
+      throw EZVException(StrFormat("The settings file \"%s\" stayed locked for %d ms", path.c_str(),
+                                   TDataAccess::kSaveWaitMs));
+    }
+    TIniStore onDisk;
+    try {
+      onDisk = TIniStore::FromFile(path);
+    } catch (const Exception&) {
+      // Unreadable: nothing to carry over; the write reports what is wrong.
+    }
+    merge(onDisk);
+  }
+
+ private:
+  platform::InstanceLock FLock;
+};
 
 void StoreValue(std::string_view section, std::string_view key, std::string_view value) {
   TSharedStore& store = Shared();
@@ -138,26 +165,38 @@ std::string FormatDateTime(const TDateTime& value) {
 
 std::string TDataAccess::IniFilePath() { return AppFilePath("Settings", "zvcc.ini"); }
 
-void TDataAccess::SaveIni(TFlush flush) {
+namespace {
+
+// One save: waits at most `wait` for a running save; when that is not enough
+// and `handOff` holds, leaves its changes to the running save, otherwise throws.
+void SaveStore(TDataAccess::TFlush flush, std::chrono::milliseconds wait, bool handOff) {
   TSharedStore& store = Shared();
   std::unique_lock guard(store.Lock);
-  if (!store.SaveDone.wait_for(guard, kSaveLockTimeout, [&store] { return !store.Saving; })) {
+  if (!store.SaveDone.wait_for(guard, wait, [&store] { return !store.Saving; })) {
+    if (!handOff) {
+      throw EZVException(StrFormat("The settings file \"%s\" stayed busy for %d ms",
+                                   store.FileName.c_str(), static_cast<int>(wait.count())));
+    }
     // The saving thread sees this flag before it finishes and renders the
     // store again, so this call's changes reach the file without waiting here.
     store.SaveAgain = true;
-    if (flush == TFlush::kToDisk) store.SaveAgainToDisk = true;
+    if (flush == TDataAccess::TFlush::kToDisk) store.SaveAgainToDisk = true;
     return;
   }
   store.Saving = true;
-  bool toDisk = flush == TFlush::kToDisk;
+  bool toDisk = flush == TDataAccess::TFlush::kToDisk;
   try {
     do {
       toDisk = toDisk || store.SaveAgainToDisk;
       store.SaveAgain = false;
       store.SaveAgainToDisk = false;
-      const std::string content = store.Ini.Render();
       const std::string path = store.FileName;
-      const TFileWriter writer = store.Writer;
+      const TDataAccess::TFileWriter writer = store.Writer;
+      const TDataAccess::TSaveMerge merge = store.Merge;
+      guard.unlock();
+      const TSharedSaveLock shared(path, merge);
+      guard.lock();
+      const std::string content = store.Ini.Render();
       guard.unlock();
       if (writer) {
         writer(path, content);
@@ -178,6 +217,22 @@ void TDataAccess::SaveIni(TFlush flush) {
   guard.unlock();
   store.SaveDone.notify_all();
 }
+
+}  // namespace
+
+void TDataAccess::SaveIni(TFlush flush) { SaveStore(flush, kSaveLockTimeout, true); }
+
+void TDataAccess::SaveIniNow(TFlush flush) {
+  SaveStore(flush, std::chrono::milliseconds(kSaveWaitMs), false);
+}
+
+void TDataAccess::ShareSaves(TSaveMerge merge) {
+  TSharedStore& store = Shared();
+  std::lock_guard guard(store.Lock);
+  store.Merge = std::move(merge);
+}
+
+std::string TDataAccess::LockFilePath() { return IniFilePath() + ".lock"; }
 
 int32_t TDataAccess::ReadFromIni(std::string_view aSection, std::string_view aField,
                                  int32_t aDefault) {

@@ -44,6 +44,26 @@ class TDataAccess {
   // earlier file.
   enum class TFlush { kToDisk, kToSystem };
   static void SaveIni(TFlush flush = TFlush::kToDisk);
+  // Like SaveIni, but never hands its changes to another thread's save: it
+  // waits (at most kSaveWaitMs) for a running save to end, and returns only
+  // once its own changes are in the file. Throws EFileCreateError, or
+  // EZVException when the wait is not enough. For values that must be on the
+  // disk before the caller goes on (a reserved block of message numbers).
+  static void SaveIniNow(TFlush flush = TFlush::kToSystem);
+  static constexpr int kSaveWaitMs = 5000;
+
+  // Saves shared with other processes on the same home. While a merge is set,
+  // every save takes an exclusive lock on LockFilePath() (waiting at most
+  // kSaveWaitMs; without a lock file it goes on unlocked) from reading what
+  // the file holds to putting the new file in place, and calls `merge` under
+  // that lock, before the store is rendered, with the file's current content
+  // (empty when it cannot be read). The merge writes into the store whatever
+  // must not go back (a value another process advanced); it runs on the
+  // saving thread, without the store's own lock held, and must not save. An
+  // empty merge ends the sharing.
+  using TSaveMerge = std::function<void(const TIniStore& onDisk)>;
+  static void ShareSaves(TSaveMerge merge);
+  static std::string LockFilePath();
 
   // Integer read: decimal, or hexadecimal after "$", "x" or "0x"; `aDefault`
   // when absent, empty or not an integer.

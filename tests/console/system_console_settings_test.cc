@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "console/console_fixture.h"
+#include "platform/message_queue.h"
 #include "support/data_access.h"
 
 namespace zv::testing {
@@ -24,15 +25,21 @@ TEST_F(SettingsTest, DefaultsWithoutASettingsFile) {
   EXPECT_EQ(c.CmdPrompt(), "Zorvane Send >");
   EXPECT_EQ(c.CurrentUserId(), "TerminalAgent");
   EXPECT_EQ(c.NextMsgId(), 1);
-  EXPECT_THAT(Ini(), HasSubstr("LastMsgNo=1\r\n"));
+  EXPECT_THAT(Ini(), HasSubstr("LastMsgNo=32\r\n"));  // a block reserved
 }
 
+// A clean exit gives back the rest of the block; a kill costs at most the block.
 TEST_F(SettingsTest, MessageNumbersWrapAndPersist) {
-  TDataAccess::WriteToIni("ConsoleSys", "LastMsgNo", 2147483646);
-  EXPECT_EQ(Console().NextMsgId(), 1);
-  EXPECT_EQ(Console().NextMsgId(), 2);
-  Restart();
-  EXPECT_EQ(Console().NextMsgId(), 3);
+  for (const bool clean : {true, false}) {
+    TDataAccess::WriteToIni("ConsoleSys", "LastMsgNo", 2147483646);
+    TDataAccess::SaveIni();
+    EXPECT_EQ(Console().NextMsgId(), 1);
+    EXPECT_EQ(Console().NextMsgId(), 2);
+    if (clean) Console().Save();
+    Restart();
+    EXPECT_EQ(Console().NextMsgId(), clean ? 3 : 33) << clean;
+    Restart();
+  }
 }
 
 TEST_F(SettingsTest, CommandPrompt) {
@@ -172,15 +179,58 @@ TEST_F(SettingsTest, SaveWritesEveryKeyButTheMessageNumber) {
   EXPECT_THAT(ini, Not(HasSubstr("LastMsgNo")));
 }
 
-TEST_F(SettingsTest, StoredValuesOutsideTheTablesShowSafely) {
-  TDataAccess::WriteToIni("ConsoleSys", "ConnectionId", 7);
-  TDataAccess::WriteToIni("ConsoleSys", "MsgPriority", 9);
-  const std::string out = Run("stat");
-  EXPECT_THAT(out, HasSubstr("Connection: Unknown (n/a)\n"));
-  EXPECT_THAT(out, HasSubstr("Default Carrier: Unknown (3)\n"));
-  EXPECT_THAT(out, HasSubstr("Priority: Unknown(9); Age Limit: 120"));
-  EXPECT_THAT(Run("con /c"), HasSubstr("  7            Unknown        n/a"));
-  EXPECT_THAT(Run("car /c"), HasSubstr("  3            Unknown"));
+// Stored values out of range: one line each at start, the default for the
+// run, and the file's text kept by the exit save until the operator sets it.
+TEST_F(SettingsTest, StoredValuesOutOfRangeAreReportedAndReplacedForTheRun) {
+  const std::string longPrompt(100, 'p');
+  const struct {
+    const char* key;
+    std::string stored;
+    std::string rule;
+  } cases[] = {
+      {"MsgPriority", "99", "is not a number from 1 to 6; the default 4"},
+      {"MsgAge", "-4", "is not a number from 1 to 2147483647; the default 120"},
+      {"ServerPort", "99999999", "is not a number from 1 to 65535; the default 6022"},
+      {"ConnectionId", "7", "is not a number from 1 to 2; the default 1"},
+      {"CarrierId", "abc", "is not a number from 1 to 2147483647; the default 3"},
+      {"CmdPrompt", longPrompt, "is longer than 17 characters; the default \"Zorvane Send >\""},
+      {"LastMsgNo", "-4", "is not a number from 0 to 2147483646; the default 0"},
+  };
+  for (const auto& c : cases) TDataAccess::WriteToIni("ConsoleSys", c.key, c.stored);
+  TDataAccess::SaveIni();
+  Console();
+  platform::MessageDispatcher::Main().DispatchPending();
+  for (const auto& c : cases) {
+    const std::string line =
+        "Settings: " + std::string(c.key) + "=" + c.stored + " " + c.rule + " is used\n";
+    EXPECT_EQ(FScript.Output.find(line), FScript.Output.rfind(line)) << line;
+    EXPECT_THAT(FScript.Output, HasSubstr(line));
+  }
+  TZVSystemConsole& console = Console();
+  EXPECT_EQ(console.MsgPriority(), 4);
+  EXPECT_EQ(console.MsgAge(), 120);
+  EXPECT_EQ(console.ServerPort(), 6022);
+  EXPECT_EQ(console.ConnectionType(), 1);
+  EXPECT_EQ(console.DefaultCarrierId(), 3);
+  EXPECT_EQ(console.CmdPrompt(), "Zorvane Send >");
+  EXPECT_EQ(console.NextMsgId(), 1);
+
+  console.Save();
+  for (const auto& c : cases) {
+    if (std::string(c.key) == "LastMsgNo") continue;  // numbers were drawn
+    EXPECT_THAT(Ini(), HasSubstr(std::string(c.key) + "=" + c.stored + "\r\n"));
+  }
+  Run("msg /s", {"2", "", "0"});
+  EXPECT_THAT(Ini(), HasSubstr("MsgPriority=2\r\n"));
+  EXPECT_THAT(Ini(), HasSubstr("MsgAge=-4\r\n"));
+  EXPECT_THAT(Ini(), HasSubstr("LastMsgNo=1\r\n"));
+}
+
+// Outside the prompt setter's 15 characters, the " >" it adds still loads.
+TEST_F(SettingsTest, APromptTheSetterStoredLoadsBack) {
+  Run("cmd", {"fifteen chars!!"});
+  Restart();
+  EXPECT_EQ(Console().CmdPrompt(), "fifteen chars!! >");
 }
 
 }  // namespace

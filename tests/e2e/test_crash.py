@@ -1,8 +1,10 @@
 """zvcc killed outright (SIGKILL) at random moments while a script connects to
 zvsim, sends a burst of messages and changes settings, again and again in the
 same installation: the settings file and the carrier setup file are always
-whole, readable files, no message number is handed out twice, and the log ring
-carries on with whole, consecutively numbered items."""
+whole, readable files, no message number is handed out twice (neither in the
+log nor on the wire, where every request carries one), and the log ring
+carries on with whole, consecutively numbered items. A clean run at the end
+stores its true last number, so the run after it goes on without a gap."""
 
 import os
 import random
@@ -108,8 +110,47 @@ class CrashTest(unittest.TestCase):
         rng = random.Random(seed)
         try:
             self.rounds(rng)
+            self.check_wire()
+            self.clean_runs()
         except AssertionError as e:
             raise AssertionError("%s (seed %d: ZV_CRASH_SEED=%d reruns it)" % (e, seed, seed))
+
+    def wire_numbers(self):
+        """Every number zvsim received, in order: a request's own, and a
+        message's in the body of MSG_SEND (whose own is 0)."""
+        numbers = []
+        for frame in self.sim.frames():
+            if frame.get("id", 0) > 0:
+                numbers.append(frame["id"])
+            if frame.get("command") == "MSG_SEND":
+                numbers.append(int(frame["body"].split("\x03", 1)[1].split(",", 1)[0]))
+        return numbers
+
+    def check_wire(self):
+        seen = set()
+        for number in self.wire_numbers():
+            if number in seen:
+                raise AssertionError("number %d went out twice" % number)
+            seen.add(number)
+        self.assertTrue(seen, "no request reached zvsim")
+
+    def clean_runs(self):
+        """Two runs ended by the end of their input: the first goes on after
+        every number handed out so far; its exit stores its true last number,
+        and the second starts right after it."""
+        before = self.wire_numbers()
+        status, _ = self.inst.run_plain("start\n" + "".join("5%d,clean\n" % k for k in range(40)))
+        self.assertEqual(status, 0)
+        first = self.wire_numbers()[len(before):]
+        self.assertGreater(min(first), max(before))
+        last = int(read_ini(self.inst)["ConsoleSys"]["LastMsgNo"])
+        self.assertEqual(last, max(first))
+        status, _ = self.inst.run_plain("start\n6,again\n")
+        self.assertEqual(status, 0)
+        second = self.wire_numbers()[len(before) + len(first):]
+        self.assertEqual(min(second), last + 1)
+        self.check_wire()
+        log_files(self.inst)
 
     def rounds(self, rng):
         numbers = {}  # message number -> (file, item, time stamp) that carries it

@@ -2,13 +2,15 @@
 program, the XDG state folder) and its command-line conventions."""
 
 import os
+import resource
 import shutil
+import signal
 import subprocess
 import tempfile
 import unittest
 
 import zvcc_e2e
-from zvcc_e2e import DEADLINE, Installation
+from zvcc_e2e import DEADLINE, Installation, Simulator
 
 NOTICE = "Settings and logs are kept in %s (the program folder cannot be written)."
 
@@ -92,15 +94,68 @@ class HomeTest(unittest.TestCase):
             self.assertEqual(os.stat(home).st_mode & 0o777, 0o700)
         self.assertFalse(os.path.exists(self.inst.path("Settings")))
 
-    def test_a_state_folder_that_cannot_be_made_ends_with_one_line(self):
+    def test_a_home_that_cannot_be_made_ends_with_one_line_saying_how_to_choose_one(self):
         os.rmdir(self.inst.path("Settings"))
         blocker = self.scratch_path("file")
         with open(blocker, "w") as f:
             f.write("not a folder")
-        status, out = self.run_zvcc("q\n", XDG_STATE_HOME=blocker)
-        self.assertEqual(status, 1)
-        self.assertEqual(out, 'EZVFileError: Cannot create folder "%s/zvcc". Not a directory\n'
-                         % blocker)
+        choose = ("Choose a folder for the settings and logs with --home DIR or the "
+                  "environment variable ZVCC_HOME.")
+        cases = [
+            ({"XDG_STATE_HOME": blocker}, [], blocker + "/zvcc", choose),
+            ({}, ["--home", blocker + "/sub"], blocker + "/sub",
+             "Name a folder that can be written with --home DIR."),
+        ]
+        for env, args, folder, hint in cases:
+            status, out = self.run_zvcc("q\n", args, **env)
+            self.assertEqual(status, 1)
+            self.assertEqual(out, 'EZVFileError: Cannot create folder "%s". Not a directory. %s\n'
+                             % (folder, hint))
+
+    def test_a_moved_home_logs_inside_its_own_logs_folder(self):
+        """An older version stored the log file as an absolute path: after the
+        folder moved, the name is taken inside this home's Logs/."""
+        with open(self.inst.path("Settings", "zvcc.ini"), "wb") as f:
+            f.write(b"[SysLog]\r\nLogFilesCount=3\r\n"
+                    b"LogFileName=/gone/opt/zvcc/Logs/zvccLog3.txt\r\n")
+        status, out = self.inst.run_plain("1,Hi\nq\n")
+        self.assertEqual(status, 0, out)
+        self.assertEqual(os.listdir(self.inst.path("Logs")), ["zvccLog3.txt"])
+        self.assertIn(b"LogFileName=zvccLog3.txt\r\n", self.inst.ini())
+
+    def test_a_full_disk_costs_the_records_not_the_pages(self):
+        """Every file of the home limited in size (as a full disk) so that the
+        log fills it: the piped messages all go out and get their results,
+        logging stops with one line, and the settings file stays whole. (A
+        limit below the carrier cache's size would end the run in the
+        carriers' save, which this home's files do not cover.)"""
+        sim = Simulator()
+        try:
+            self.inst.point_at(sim.port)
+            settings = self.inst.ini()
+            messages = 150
+            cases = [(24000, ["Logging stopped: Cannot write file"])]
+            for limit, warnings in cases:
+                def full_disk(limit=limit):
+                    signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+                    resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+                script = "start\n" + "".join("%d,page %d\n" % (k, k) for k in range(messages))
+                done = subprocess.run([self.inst.program], input=script.encode(),
+                                      capture_output=True, preexec_fn=full_disk, cwd="/",
+                                      timeout=DEADLINE)
+                out = done.stdout.decode("utf-8", "replace")
+                self.assertEqual(done.returncode, 0, out[-2000:])
+                self.assertEqual(out.count("Message Result: "), messages, limit)
+                for warning in warnings:
+                    self.assertEqual(out.count(warning), 1, (limit, warning, out[-2000:]))
+                if limit < len(settings):
+                    self.assertEqual(self.inst.ini(), settings)
+                else:
+                    self.assertTrue(self.inst.ini().endswith(b"\r\n\r\n"))
+                for name in os.listdir(self.inst.path("Logs")):
+                    os.remove(self.inst.path("Logs", name))
+        finally:
+            sim.remove()
 
 
 if __name__ == "__main__":

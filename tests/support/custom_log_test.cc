@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "support/data_access.h"
 #include "support/exceptions.h"
@@ -21,7 +24,9 @@ using testutil::WriteBytes;
 class TTestLog : public TCustomLog {
  public:
   explicit TTestLog(std::string ident = "TestLog", std::string pattern = "test%d.log")
-      : TCustomLog(std::move(ident), std::move(pattern)) {}
+      : TCustomLog(std::move(ident), std::move(pattern)) {
+    ResumeNumbering("");  // an item's line starts with its number
+  }
 
  protected:
   std::string FormatItem(std::string_view action, std::string_view, std::string_view) override {
@@ -40,6 +45,13 @@ class CustomLogTest : public ::testing::Test {
     for (const char action : actions) log.LogItem(std::string(1, action), "", "");
   }
   static int32_t Stored(const char* key) { return TDataAccess::ReadFromIni("TestLog", key, -99); }
+  // Collects the log's warnings.
+  static std::vector<std::string>& Warnings(TCustomLog& log) {
+    static std::vector<std::string> lines;
+    lines.clear();
+    log.SetWarningSink([](const std::string& line) { lines.push_back(line); });
+    return lines;
+  }
 
   testutil::TScratchFolder FFolder;
 };
@@ -54,10 +66,52 @@ TEST_F(CustomLogTest, TheRingStartsEachFileAfreshWithItemOne) {
   Log(log, "g");
   EXPECT_EQ(ReadUtf16(File(1)), u"1:g\r\n");
   EXPECT_EQ(log.LogFileName(), File(1).string());
+  // The change of file is saved before the new file's first item, and the
+  // file by its name in Logs/.
   Restart();
-  EXPECT_EQ(Stored("LogItemsCount"), 1);
+  EXPECT_EQ(Stored("LogItemsCount"), 0);
   EXPECT_EQ(Stored("LogFilesCount"), 1);
-  EXPECT_EQ(TDataAccess::ReadFromIni("TestLog", "LogFileName", ""), File(1).string());
+  EXPECT_EQ(TDataAccess::ReadFromIni("TestLog", "LogFileName", ""), "test1.log");
+}
+
+// Only a change of file and the passing of kCounterSaveMs save the counters.
+TEST_F(CustomLogTest, ItemsDoNotRewriteTheSettingsFileEachTime) {
+  int saves = 0;
+  TDataAccess::SetWriterForTesting([&saves](const std::string&, std::string_view) { ++saves; });
+  const auto start = std::chrono::steady_clock::now();
+  {
+    TTestLog log;
+    Log(log, std::string(300, 'x'));
+  }
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  TDataAccess::SetWriterForTesting(nullptr);
+  const auto periods = elapsed / std::chrono::milliseconds(TCustomLog::kCounterSaveMs);
+  EXPECT_GE(saves, 1);
+  EXPECT_LE(saves, 1 + periods);
+}
+
+// A stored path outside this home's Logs/ (an older version's absolute path,
+// a moved or copied folder) keeps only its file name; saves write the name.
+TEST_F(CustomLogTest, TheStoredFileIsAlwaysTakenInsideLogs) {
+  const struct {
+    std::string stored;
+    int file;
+  } cases[] = {
+      {"/opt/elsewhere/Logs/test3.log", 3},
+      {"../../outside/test2.log", 2},
+      {"test2.log", 2},
+      {"/", 1},
+      {"..", 1},
+  };
+  for (const auto& c : cases) {
+    StartWith("[TestLog]\r\nLogFileName=" + c.stored + "\r\n");
+    TTestLog log;
+    EXPECT_EQ(log.LogFileName(), File(c.file).string()) << c.stored;
+    log.Save();
+    Restart();
+    EXPECT_EQ(TDataAccess::ReadFromIni("TestLog", "LogFileName", ""),
+              File(c.file).filename().string());
+  }
 }
 
 TEST_F(CustomLogTest, ZeroLimitsAreTakenUnchecked) {
@@ -93,17 +147,33 @@ TEST_F(CustomLogTest, ADisabledLogWritesNothingAndLeavesTheSettingsFileAlone) {
   EXPECT_EQ(ReadBytes(FFolder.Settings()), settings);
 }
 
+// A restart (after a kill too, the counters unsaved) carries on in the stored
+// file; one right after a change of file never empties the new file again.
 TEST_F(CustomLogTest, ARestartCarriesOnInTheStoredFile) {
-  StartWith("[TestLog]\r\nMaxItems=6\r\n");
-  {
+  const struct {
+    const char* maxItems;
+    const char* before;
+    const char* after;
+    std::u16string file1;
+    std::u16string file2;
+  } cases[] = {
+      {"6", "abcde", "fg", u"1:a\r\n2:b\r\n3:c\r\n4:d\r\n5:e\r\n6:f\r\n", u"1:g\r\n"},
+      {"2", "abc", "d", u"1:a\r\n2:b\r\n", u"1:c\r\n2:d\r\n"},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove(File(1));
+    std::filesystem::remove(File(2));
+    StartWith(std::string("[TestLog]\r\nMaxFiles=3\r\nMaxItems=") + c.maxItems + "\r\n");
+    {
+      TTestLog log;
+      Log(log, c.before);
+    }
+    Restart();
     TTestLog log;
-    Log(log, "abcde");
+    Log(log, c.after);
+    EXPECT_EQ(ReadUtf16(File(1)), c.file1) << c.before;
+    EXPECT_EQ(ReadUtf16(File(2)), c.file2) << c.before;
   }
-  Restart();
-  TTestLog log;
-  Log(log, "fg");
-  EXPECT_EQ(ReadUtf16(File(1)), u"1:a\r\n2:b\r\n3:c\r\n4:d\r\n5:e\r\n6:f\r\n");
-  EXPECT_EQ(ReadUtf16(File(2)), u"1:g\r\n");
 }
 
 TEST_F(CustomLogTest, TheHolderOfTheLockMayStillLog) {
@@ -114,26 +184,33 @@ TEST_F(CustomLogTest, TheHolderOfTheLockMayStillLog) {
   EXPECT_EQ(ReadUtf16(File(1)), u"1:a\r\n");
 }
 
-// When the next file of the ring cannot be created the item fails, nothing
-// is counted or saved, and every later item tries the same file change again.
-TEST_F(CustomLogTest, AFailedFileChangeIsRetriedByTheNextItem) {
+// When the next file of the ring cannot be created the item is lost, nothing
+// is counted or saved, and every later item tries the same file change again;
+// the operator hears once that logging stopped and once that it resumed.
+TEST_F(CustomLogTest, AFailedFileChangeStopsLoggingUntilTheNextItemSucceeds) {
   StartWith("[TestLog]\r\nMaxItems=2\r\nMaxFiles=3\r\n");
   TTestLog log;
+  auto& warnings = Warnings(log);
   Log(log, "ab");
+  log.Save();
   const std::string settings = ReadBytes(FFolder.Settings());
   std::filesystem::create_directories(File(2) / "inside");
 
-  EXPECT_THROW(Log(log, "c"), EFileCreateError);
-  EXPECT_THROW(Log(log, "d"), EFileCreateError);
+  Log(log, "cd");
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_EQ(warnings[0].rfind("Logging stopped: Cannot create file \"" + File(2).string(), 0), 0u)
+      << warnings[0];
   EXPECT_EQ(ReadBytes(FFolder.Settings()), settings);
   log.LogLines("note\r\n");  // reopens the current file
   EXPECT_EQ(ReadUtf16(File(1)), u"1:a\r\n2:b\r\nnote\r\n");
 
   std::filesystem::remove_all(File(2));
   Log(log, "e");
+  ASSERT_EQ(warnings.size(), 2u);
+  EXPECT_EQ(warnings[1],
+            "Logging resumed in \"" + File(2).string() + "\"; 2 items were not logged.");
   EXPECT_EQ(ReadUtf16(File(2)), u"1:e\r\n");
   EXPECT_EQ(Stored("LogFilesCount"), 2);
-  EXPECT_EQ(Stored("LogItemsCount"), 1);
 }
 
 TEST_F(CustomLogTest, CreationFailures) {
@@ -192,16 +269,20 @@ TEST_F(CustomLogTest, PropertiesAcceptOnlyPositiveValues) {
 
 TEST_F(CustomLogTest, AnItemThatCannotBeWrittenWholeLeavesNoPartOfItself) {
   TTestLog log;
+  auto& warnings = Warnings(log);
   Log(log, "a");
   const std::string before = ReadBytes(File(1));
   {
     // A full disk after four more bytes: the item is cut off mid-text.
     const testutil::TFileSizeLimit fullDisk(before.size() + 4);
-    EXPECT_THROW(Log(log, "b"), EZVFileError);
+    Log(log, "bb");
   }
   EXPECT_EQ(ReadBytes(File(1)), before);
   Log(log, "c");  // space again: the next item takes the number and a line of its own
   EXPECT_EQ(ReadUtf16(File(1)), u"1:a\r\n2:c\r\n");
+  ASSERT_EQ(warnings.size(), 2u);
+  EXPECT_NE(warnings[0].find("Logging stopped: Cannot write file"), std::string::npos);
+  EXPECT_NE(warnings[1].find("; 2 items were not logged."), std::string::npos);
 }
 
 }  // namespace

@@ -42,10 +42,9 @@ TEST_F(SysLogTest, TheFirstItemIsNumberOneAndAllSixKeysAreSaved) {
   EXPECT_EQ(ReadUtf16(FFolder.Log(1)).rfind(u"Log Item: 1 (", 0), 0u);
   EXPECT_EQ(ReadBytes(FFolder.Settings()),
             "\xEF\xBB\xBF[SysLog]\r\nLogItemsCount=1\r\n"
-            "LogFilesCount=1\r\nLogFileName=" +
-                FFolder.Log(1).string() +
-                "\r\nMaxFiles=10\r\nMaxItems=10000\r\n"
-                "LogEnabled=1\r\n\r\n");
+            "LogFilesCount=1\r\nLogFileName=zvccLog1.txt"
+            "\r\nMaxFiles=10\r\nMaxItems=10000\r\n"
+            "LogEnabled=1\r\n\r\n");
 }
 
 // The action is written unchanged, the description trimmed; the text is
@@ -112,6 +111,7 @@ TEST_F(SysLogTest, ItemsFromSeveralThreadsNeverInterleave) {
     EXPECT_EQ(lines[i + 3], "Debug Info: " + DebugText("\x02raw\x03"));
     EXPECT_EQ(lines[i + 4], "");
   }
+  log.Save();
   Restart();
   EXPECT_EQ(TDataAccess::ReadFromIni("SysLog", "LogItemsCount", 0), kThreads * kItems);
 }
