@@ -16,6 +16,7 @@
 #include "support/data_access.h"
 #include "support/exceptions.h"
 #include "support/helpers.h"
+#include "support/text.h"
 
 namespace zv {
 namespace {
@@ -154,6 +155,7 @@ int RunConsole(std::unique_ptr<platform::Terminal> terminal, const std::string& 
 
   std::unique_ptr<TZVSystemConsole> console;
   int status = 0;
+  bool script = false;  // input through a pipe or a file: the run ends with a summary
   try {
     console = std::make_unique<TZVSystemConsole>(std::move(terminal));
     SystemConsole = console.get();
@@ -166,9 +168,10 @@ int RunConsole(std::unique_ptr<platform::Terminal> terminal, const std::string& 
     } catch (const platform::InputEnded& ended) {
       // The end of input and the terminating signals leave through the exit path.
       status = ended.Signal != 0 ? 128 + ended.Signal : 0;
-      if (status == 0 && !console->Console().Terminal().IsInteractive()) {
+      script = !console->Console().Terminal().IsInteractive();
+      if (status == 0 && script) {
         // A script's messages get their results before the link goes, and its
-        // exit status says whether every one of them went out.
+        // exit status says whether every one of them got one.
         try {
           AwaitLink(*console, kResultWait, [&] {
             return console->PendingResults() == 0 || console->ClientServer() == nullptr;
@@ -183,7 +186,13 @@ int RunConsole(std::unique_ptr<platform::Terminal> terminal, const std::string& 
       if (console->Console().CursorPos().X != 0) console->Console().WriteLn();
     }
     console->Save();
-    console->Stop();
+    console->Stop(
+        script ? StrFormat("no result within %d s", static_cast<int>(kResultWait.count() / 1000))
+               : std::string("the console was closed"));
+    if (script && console->Ledger().Total() > 0) {
+      console->Console().Flush();
+      WriteAll(stderr, console->Ledger().Summary() + "\n");
+    }
   } catch (const platform::InputEnded& ended) {
     // Input ended before the main loop ran (nothing to save yet).
     status = ended.Signal != 0 ? 128 + ended.Signal : 0;

@@ -96,6 +96,7 @@ void TZVSystemConsole::ConnectInfoEvent(int32_t resultCode, const std::string& r
       break;
     case 7:
     case 9:
+    case 13:  // the server ended an idle link: the operator is told why
       text = "\r\n" + resultMsg;
       after = After::kPrompt;
       break;
@@ -108,13 +109,15 @@ void TZVSystemConsole::ConnectInfoEvent(int32_t resultCode, const std::string& r
       after = After::kPromptOnTcp;
       break;
     default:
-      return;  // 0, 2, 5, 8, 13 and unknown codes print nothing
+      return;  // 0, 2, 5, 8 and unknown codes print nothing
   }
   // Readiness, or a failed start that leaves the client in place, ends a
   // start as far as a script waiting for it is concerned.
   if (resultCode == kConnClientReady || resultCode == kConnFailed) FLinkReady = true;
   // Most of these texts come from the server: never let it drive the terminal.
   FConsole->WriteLn(VisibleText(text));
+  if (resultCode == kConnClientReady) SendHeldOrders();
+  if (resultCode == kConnFailed) DropHeldOrders("the start failed (" + resultMsg + ")");
   if (after == After::kPrompt || (after == After::kPromptOnTcp && tcp)) WritePrompt();
 }
 
@@ -123,7 +126,9 @@ void TZVSystemConsole::MsgResultEvent(const TZVRemoteMsg& rMsg) {
       StrFormat("%d,%s,%s,%s", rMsg.TransactionId(), rMsg.MsgAddress().c_str(),
                 rMsg.AddressTypeStr().c_str(), rMsg.Msg().c_str());
   FLog->LogItem("Send Message Result", rMsg.ResultMsg(), debug);
-  if (FPendingResults > 0) --FPendingResults;
+  // Printed whether or not it answers a page of this run; only a match
+  // accounts for a page.
+  FLedger.MatchResult(rMsg.TransactionId(), rMsg.MsgAddress(), rMsg.Msg());
   FConsole->GotoXY(0, static_cast<uint16_t>(FConsole->CursorPos().Y + 1));
   FConsole->WriteLn(
       VisibleText(StrFormat("Message Result: %s%s%d, %s, %s", rMsg.ResultMsg().c_str(), "\r\n",

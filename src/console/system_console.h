@@ -16,9 +16,11 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "console/console.h"
 #include "console/console_types.h"
+#include "console/page_ledger.h"
 #include "link/link_context.h"
 #include "link/server_client.h"
 #include "platform/terminal.h"
@@ -54,7 +56,9 @@ class TZVSystemConsole final : public TZVLinkContext {
   // Ends the server link: frees the server client, if any. A failure to send
   // the operator's logout notice is raised after the client is gone. Never
   // called from inside a client's handler: those ask with RequestStop.
-  void Stop();
+  // `reason` is told with the pages left without a result ("the link ended"
+  // when empty).
+  void Stop(const std::string& reason = {});
   // The link asks to be ended: the stop runs on a later dispatch pass, unless
   // that link has gone by then.
   void RequestStop(int32_t code, const std::string& reason) override;
@@ -70,8 +74,10 @@ class TZVSystemConsole final : public TZVLinkContext {
   // link still wait for their result; whether any message line of the run was
   // not sent or lost its result.
   bool LinkStarting() const;
-  int32_t PendingResults() const { return FPendingResults; }
-  bool AnyMessageFailed() const { return FMsgFailures > 0; }
+  int32_t PendingResults() const { return static_cast<int32_t>(FLedger.Outstanding()); }
+  bool AnyMessageFailed() const { return FLedger.AnyWithout(); }
+  // Every message line's outcome this run.
+  const TPageLedger& Ledger() const { return FLedger; }
 
   // The interpreter: false only for the exit command.
   bool ReadCmdLine(const std::string& cmdLn);
@@ -159,7 +165,16 @@ class TZVSystemConsole final : public TZVLinkContext {
   void StopCommand();
 
   // Sending.
+  struct TMsgOrder {
+    std::string Address, Text, Carrier, Priority, Subject, Age;
+  };
   bool ProcessMsgLine(const std::string& line);
+  // The orders held while a start has not reached readiness: sent in order
+  // once it has, or each told as not sent with `reason` when it ends first.
+  void SendHeldOrders();
+  void DropHeldOrders(const std::string& reason);
+  // Names the pages that will get no result now that the link has ended.
+  void EndOutstandingPages(const std::string& reason);
   void SendMsg(const std::string& address, const std::string& text, const std::string& carrier,
                const std::string& priority, const std::string& subject, const std::string& age);
   static std::string ValueOrDefault(const std::string& value, const std::string& defaultValue);
@@ -192,8 +207,10 @@ class TZVSystemConsole final : public TZVLinkContext {
   TZVState FStatus = TZVState::ipsStopped;
   // The link of this run, as a script sees it.
   bool FLinkReady = false;
-  int32_t FPendingResults = 0;
-  int32_t FMsgFailures = 0;
+  TPageLedger FLedger;
+  std::vector<TMsgOrder> FHeldOrders;
+  // Why the link ended, for the pages it leaves without a result.
+  std::string FStopReason;
   // The console's own deferred work (the stops its links ask for); declared
   // last, so it goes first.
   std::unique_ptr<platform::MessageQueue> FOwnQueue;

@@ -29,9 +29,13 @@ void TZVSystemConsole::ReplaceCarriers(std::unique_ptr<TZVCarriersConsole> carri
 }
 
 void TZVSystemConsole::Start() {
+  const TZVServerClient* before = FClientServer.get();
+  const bool wasReady = before != nullptr && before->IsActive() && FLinkReady;
   CreateClientServer();
   SetClientEvents();
-  FLinkReady = false;
+  // A start on a link that is up and ready changes nothing; only a new or
+  // idle client has readiness still to reach.
+  if (!wasReady || FClientServer.get() != before) FLinkReady = false;
   FClientServer->StartZVServer();
 }
 
@@ -74,20 +78,29 @@ void TZVSystemConsole::SetClientEvents() {
   client.OnSysError = [this](int32_t code, const std::string& msg) { SysErrorEvent(code, msg); };
 }
 
-void TZVSystemConsole::Stop() {
+void TZVSystemConsole::Stop(const std::string& stopReason) {
   std::unique_ptr<TZVServerClient> client = std::move(FClientServer);
   FStatus = TZVState::ipsStopped;
-  // Messages still waiting for a result will not get one now.
-  if (FPendingResults > 0) FMsgFailures += FPendingResults;
-  FPendingResults = 0;
+  // Pages still waiting for a result will not get one now: each is named.
+  std::string reason = stopReason.empty() ? FStopReason : stopReason;
+  if (reason.empty()) reason = "the link ended";
+  FStopReason.clear();
+  DropHeldOrders(reason);
+  EndOutstandingPages(reason);
   // The stop runs before the client goes so that its error (the logout notice
   // could not be sent) reaches the caller; the client is freed either way.
   if (client) client->StopZVServer();
 }
 
-void TZVSystemConsole::RequestStop(int32_t /*code*/, const std::string& /*reason*/) {
-  FOwnQueue->Post([this, generation = FLinkGeneration] {
+void TZVSystemConsole::RequestStop(int32_t /*code*/, const std::string& reason) {
+  FOwnQueue->Post([this, generation = FLinkGeneration, reason] {
     if (!FClientServer || generation != FLinkGeneration) return;
+    std::string shown = reason;
+    for (char& c : shown) {
+      if (c == '\r' || c == '\n') c = ' ';
+    }
+    shown = Trim(VisibleText(shown));
+    FStopReason = shown.empty() ? "the link ended" : "the link ended (" + shown + ")";
     try {
       Stop();
     } catch (const std::exception& e) {
@@ -98,6 +111,7 @@ void TZVSystemConsole::RequestStop(int32_t /*code*/, const std::string& /*reason
 
 void TZVSystemConsole::StopCommand() {
   SetUserDisconnects(true);
+  if (FClientServer) FStopReason = "the link was stopped";
   try {
     Stop();
   } catch (const std::exception& e) {
@@ -153,8 +167,12 @@ void TZVSystemConsole::LogErrorEvent(int32_t /*resultCode*/, const std::string& 
   WritePrompt();
 }
 
-void TZVSystemConsole::LoadObjectsEvent(bool /*success*/, TZVEditObject /*objType*/,
-                                        const std::string& /*resultMsg*/) {
+void TZVSystemConsole::LoadObjectsEvent(bool success, TZVEditObject /*objType*/,
+                                        const std::string& resultMsg) {
+  if (!success) {
+    FConsole->WriteLn(VisibleText("The carrier list could not be loaded: " + resultMsg +
+                                  "; the list from the last connection is kept"));
+  }
   FCarriers->SaveToFile();
   FClientServer->SetBusy(false);
   if (FConnectionType == kConnectionLocal) {
@@ -167,6 +185,10 @@ void TZVSystemConsole::LoadObjectsEvent(bool /*success*/, TZVEditObject /*objTyp
 void TZVSystemConsole::SysErrorEvent(int32_t /*resultCode*/, const std::string& resultMsg) {
   FClientServer->SetBusy(false);
   FLog->LogItem("System Error", resultMsg, "");
+  // The server refused what the console sent and ends the link: its text is
+  // the only word of why.
+  FConsole->WriteLn(VisibleText("\r\nThe server refused a request: " + resultMsg));
+  WritePrompt();
   RequestStop(kConnFailedStop, resultMsg);
 }
 

@@ -2,6 +2,9 @@
 // optional carrier, priority, subject and age limit). The console numbers it,
 // logs it and hands it to the server client; the outcome arrives later as a
 // message result.
+#include <optional>
+#include <utility>
+
 #include "console/system_console.h"
 #include "link/server_client.h"
 #include "support/sys_log.h"
@@ -28,7 +31,7 @@ bool TZVSystemConsole::ProcessMsgLine(const std::string& line) {
   if (items.size() > kMaxMessageFields) {
     // Dropping it silently would let the operator believe it went out.
     FConsole->WriteLn("Nothing was sent: a message line has at most six fields");
-    ++FMsgFailures;  // a script must not end as if it had gone out
+    FLedger.NotSent(0);  // a script must not end as if it had gone out
     return true;
   }
   const std::string carrier = std::to_string(FDefaultCarrier);
@@ -44,52 +47,121 @@ bool TZVSystemConsole::ProcessMsgLine(const std::string& line) {
   return true;
 }
 
+namespace {
+
+// The name of the first field that holds the wire's field separator; empty
+// when none does. The text travels before the 0x03 and may hold anything.
+std::string FieldWithSeparator(const std::string& address, const std::string& carrier,
+                               const std::string& priority, const std::string& subject,
+                               const std::string& age) {
+  const std::pair<const char*, const std::string*> fields[] = {{"address", &address},
+                                                               {"carrier", &carrier},
+                                                               {"priority", &priority},
+                                                               {"subject", &subject},
+                                                               {"age limit", &age}};
+  for (const auto& [name, value] : fields) {
+    if (value->find(',') != std::string::npos) return name;
+  }
+  return {};
+}
+
+}  // namespace
+
 void TZVSystemConsole::SendMsg(const std::string& address, const std::string& text,
                                const std::string& carrier, const std::string& priority,
                                const std::string& subject, const std::string& age) {
+  const std::string wireCarrier = ValueOrDefault(carrier, std::to_string(FDefaultCarrier));
+  const std::string wirePriority = ValueOrDefault(priority, std::to_string(FDefaultPriority));
+  const std::string wireAge = ValueOrDefault(age, std::to_string(FDefaultAge));
+  const std::string wireSubject = ValueOrDefault(subject, FDefaultSubject);
+  const std::string bad =
+      FieldWithSeparator(address, wireCarrier, wirePriority, wireSubject, wireAge);
+  if (!bad.empty()) {
+    // The server splits the seven fields at every ",": sent, the fields would
+    // shift and the page could reach another address.
+    FLedger.NotSent(0);
+    FConsole->WriteLn(VisibleText("Nothing was sent to \"" + address + "\": its " + bad +
+                                  " holds \",\", which the server takes as a field separator"));
+    return;
+  }
+  if (LinkStarting()) {
+    // Framed before the login is answered, the server would refuse it and
+    // end the link.
+    FHeldOrders.push_back({address, text, carrier, priority, subject, age});
+    FConsole->WriteLn(
+        VisibleText("The message to \"" + address + "\" waits until the server is ready"));
+    return;
+  }
+  int32_t n = 0;
   try {
-    const int32_t n = NextMsgId();
+    n = NextMsgId();
     // Joined, not formatted: a field may hold any character, NUL included,
     // and the log keeps what is sent.
     const std::string debug = std::to_string(n) + "," + address + "," + text + "," + carrier + "," +
                               priority + "," + subject + "," + age;
     FLog->LogItem("Sending Message", "Sending message to \"" + address + "\"", debug);
     // The seven fields, unquoted: number, carrier, address, priority, age, subject, account.
-    const std::string request =
-        std::to_string(n) + "," + ValueOrDefault(carrier, std::to_string(FDefaultCarrier)) + "," +
-        address + "," + ValueOrDefault(priority, std::to_string(FDefaultPriority)) + "," +
-        ValueOrDefault(age, std::to_string(FDefaultAge)) + "," +
-        ValueOrDefault(subject, FDefaultSubject) + "," + FUserId;
+    const std::string request = std::to_string(n) + "," + wireCarrier + "," + address + "," +
+                                wirePriority + "," + wireAge + "," + wireSubject + "," + FUserId;
     const TStringList msgData{text + '\x03' + request};
     if (!FClientServer) {
-      ++FMsgFailures;
+      FLedger.NotSent(n);
       ConnectInfoEvent(1, StrFormat("Not connected to the server on %s:%d", FServerAddress.c_str(),
                                     FServerPort));
       return;
     }
     try {
       FClientServer->SendMessage(msgData);
-      ++FPendingResults;
+      FLedger.Sent({n, address, text});
     } catch (const std::exception& e) {
       // The operator must never believe that a message went out when it did not.
-      ++FMsgFailures;
+      FLedger.NotSent(n);
       const std::string line =
           "Message " + std::to_string(n) + " to \"" + address + "\" was not sent: " + e.what();
       FLog->LogItem("Message Not Sent", line, debug);
-      FConsole->WriteLn(line);
+      FConsole->WriteLn(VisibleText(line));
     }
   } catch (const std::exception& e) {
+    FLedger.NotSent(n);
     FConsole->WriteLn(e.what());
   }
 }
 
+void TZVSystemConsole::SendHeldOrders() {
+  std::vector<TMsgOrder> held = std::move(FHeldOrders);
+  FHeldOrders.clear();
+  for (const TMsgOrder& o : held)
+    SendMsg(o.Address, o.Text, o.Carrier, o.Priority, o.Subject, o.Age);
+}
+
+void TZVSystemConsole::DropHeldOrders(const std::string& reason) {
+  std::vector<TMsgOrder> held = std::move(FHeldOrders);
+  FHeldOrders.clear();
+  for (const TMsgOrder& o : held) {
+    FLedger.NotSent(0);
+    const std::string line = "The message to \"" + o.Address + "\" was not sent: " + reason;
+    FLog->LogItem("Message Not Sent", line, o.Address + "," + o.Text);
+    FConsole->WriteLn(VisibleText(line));
+  }
+}
+
+void TZVSystemConsole::EndOutstandingPages(const std::string& reason) {
+  const std::vector<TPage> ended = FLedger.EndAll();
+  if (ended.empty()) return;
+  const std::string line =
+      std::string(ended.size() == 1 ? "No result for message " : "No result for messages ") +
+      TPageLedger::NumberList(ended) + ": " + reason;
+  FLog->LogItem("Messages Without Result", line, "");
+  FConsole->WriteLn(VisibleText(line));
+}
+
 void TZVSystemConsole::MsgFailedEvent(int32_t msgNo, TMsgFailure failure,
                                       const std::string& reason) {
-  if (FPendingResults > 0) --FPendingResults;
-  ++FMsgFailures;
+  const std::optional<TPage> page = FLedger.EndWithoutResult(msgNo);
+  if (!page) return;  // its outcome was told already
   const std::string line =
-      "Message " + std::to_string(msgNo) +
-      (failure == TMsgFailure::mfNotSent ? " was not sent: " : " got no result: ") + reason;
+      "Message " + std::to_string(msgNo) + " to \"" + page->Address + "\"" +
+      (failure == TMsgFailure::mfNotSent ? " was not sent: " : ": no result: ") + reason;
   FLog->LogItem(failure == TMsgFailure::mfNotSent ? "Message Not Sent" : "Message Without Result",
                 line, "");
   FConsole->WriteLn(VisibleText(line));

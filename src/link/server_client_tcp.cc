@@ -94,12 +94,12 @@ void TZVServerClientTcp::StartZVServer() {
     FActive = false;
     const std::string text = SocketErrorTextFor(e.Errno());
     const std::string& ip = FContext.ServerIP();
-    FContext.SysLog().LogItem(StrFormat("Resolving host address (\"%s\") failed", ip.c_str()),
-                              text, e.what());
-    PostInfo(FContext.CurrentUserId(),
-             StrFormat("Resolving host address (\"%s\") failed%s%s", ip.c_str(), "\r\n",
-                       text.c_str()),
-             e.what(), TTcpCommand::tcpConnect, false, 0, kConnFailedStop);
+    FContext.SysLog().LogItem(StrFormat("Resolving host address (\"%s\") failed", ip.c_str()), text,
+                              e.what());
+    PostInfo(
+        FContext.CurrentUserId(),
+        StrFormat("Resolving host address (\"%s\") failed%s%s", ip.c_str(), "\r\n", text.c_str()),
+        e.what(), TTcpCommand::tcpConnect, false, 0, kConnFailedStop);
   }
 }
 
@@ -150,10 +150,10 @@ void TZVServerClientTcp::ConnectionComplete() {
                TTcpCommand::tcpConnect, false, 0, kConnRequesting);
     }
   } catch (const std::exception& e) {
-    FContext.SysLog().LogItem(
-        "Connection Thread Terminates", "Connection request to " + ServerName() + " unsuccessful",
-        StrFormat("Sender: %s;Error: %s; Finished: %s", kConnectThreadName, e.what(),
-                  Now().c_str()));
+    FContext.SysLog().LogItem("Connection Thread Terminates",
+                              "Connection request to " + ServerName() + " unsuccessful",
+                              StrFormat("Sender: %s;Error: %s; Finished: %s", kConnectThreadName,
+                                        e.what(), Now().c_str()));
   }
 }
 
@@ -212,8 +212,7 @@ void TZVServerClientTcp::ConnectionLost(const std::string& message) {
            TTcpCommand::tcpConnect, false, 0, kConnLost);
 }
 
-void TZVServerClientTcp::SendConnectInfo(TTcpCommand cmd, int32_t result,
-                                         const std::string& text) {
+void TZVServerClientTcp::SendConnectInfo(TTcpCommand cmd, int32_t result, const std::string& text) {
   if (!SocketConnected()) return;
   auto msg = std::make_unique<TZVRemoteMsg>(FContext.CurrentUserId(), FContext.IPAddress(),
                                             FContext.NextMsgId());
@@ -247,10 +246,9 @@ void TZVServerClientTcp::WriteRequest(std::unique_ptr<TZVRemoteMsg> msg) {
 bool TZVServerClientTcp::QueueRequest(std::unique_ptr<TZVRemoteMsg>& msg) {
   TZVMsgBuffer* buffer = FContext.TcpBuffer();
   if (buffer && buffer->Enqueue(msg)) return true;
-  FContext.SysLog().LogItem("Request Not Sent",
-                            "The request buffer did not take a " + msg->TcpCommandStr() +
-                                " request",
-                            msg->TcpMsg());
+  FContext.SysLog().LogItem(
+      "Request Not Sent", "The request buffer did not take a " + msg->TcpCommandStr() + " request",
+      msg->TcpMsg());
   return false;
 }
 
@@ -300,8 +298,8 @@ void TZVServerClientTcp::DeleteOldMsgs(const std::string& accountId, int32_t old
 }
 
 void TZVServerClientTcp::DeleteSelectedMsg(const std::string& accountId, int32_t msgId) {
-  auto msg = FContext.TcpProtocol().CreateDeleteOneMsg(FContext, accountId, FContext.IPAddress(),
-                                                       msgId);
+  auto msg =
+      FContext.TcpProtocol().CreateDeleteOneMsg(FContext, accountId, FContext.IPAddress(), msgId);
   QueueRequest(msg);
 }
 
@@ -311,9 +309,8 @@ void TZVServerClientTcp::SendMessage(const TStringList& msgData) {
   if (!FitsInFrame(msg->TcpMsg())) {
     FContext.SysLog().LogItem("Request Refused", "A message too long to send was refused",
                               msg->TcpMsg().substr(0, 200));
-    throw EZVException(StrFormat(
-        "it takes %zu bytes on the wire and the server takes at most %zu", msg->TcpMsg().size(),
-        kMaxFrameText));
+    throw EZVException(StrFormat("it takes %zu bytes on the wire and the server takes at most %zu",
+                                 msg->TcpMsg().size(), kMaxFrameText));
   }
   if (!QueueRequest(msg)) throw EZVException("the link did not take it in time");
 }
@@ -339,9 +336,11 @@ void TZVServerClientTcp::DoLoadResult(const TZVRemoteMsg& msg) {
   } else if (result == TZVLoadResult::sorCarrierSumError) {
     success = false;
   }
+  // A refusal carries the server's own reason, which the operator is shown.
+  const std::string failure =
+      msg.Msg().empty() ? "Error loading carrier objects from Zorvane Server" : msg.Msg();
   PostInfo(FContext.CurrentUserId(),
-           success ? "Carrier objects successfully loaded from Zorvane Server"
-                   : "Error loading carrier objects from Zorvane Server",
+           success ? "Carrier objects successfully loaded from Zorvane Server" : failure,
            msg.TcpMsg(), TTcpCommand::tcpLoad, success, msg.TransactionId(), msg.MsgResult());
   FContext.SysLog().LogItem("Loading " + LoadResultObjectStr(result, true), msg.Msg(),
                             msg.TcpMsg());

@@ -273,8 +273,12 @@ std::string VisibleText(std::string_view utf8) {
   const std::u16string units = Utf8ToUtf16(utf8);
   std::u16string shown;
   shown.reserve(units.size());
-  for (char16_t c : units) {
-    if (c == u'\r' || c == u'\n' || c == u'\t' || (c >= 0x20 && c < 0x7F) || c > 0x9F) {
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    const char16_t c = units[i];
+    // A carriage return alone would move the cursor back over what the line
+    // already shows (a carrier's id, a result's text): only a line end passes.
+    const bool lineEnd = c == u'\r' && i + 1 < units.size() && units[i + 1] == u'\n';
+    if (lineEnd || c == u'\n' || c == u'\t' || (c >= 0x20 && c < 0x7F) || c > 0x9F) {
       shown += c;
     } else if (c == 0x7F) {
       shown += u"^?";

@@ -1,0 +1,87 @@
+#include "console/page_ledger.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace zv {
+
+void TPageLedger::Sent(TPage page) {
+  ++FTotal;
+  FOutstanding.push_back(std::move(page));
+}
+
+void TPageLedger::NotSent(int32_t number) {
+  ++FTotal;
+  if (number != 0) FWithout.push_back(number);
+}
+
+std::optional<TPage> TPageLedger::Take(std::deque<TPage>::iterator it, bool answered) {
+  if (it == FOutstanding.end()) return std::nullopt;
+  TPage page = std::move(*it);
+  FOutstanding.erase(it);
+  if (answered) {
+    ++FAnswered;
+  } else {
+    FWithout.push_back(page.Number);
+  }
+  return page;
+}
+
+std::optional<TPage> TPageLedger::MatchResult(int32_t transactionId, std::string_view address,
+                                              std::string_view text) {
+  auto it = std::find_if(FOutstanding.begin(), FOutstanding.end(),
+                         [&](const TPage& p) { return p.Number == transactionId; });
+  if (it == FOutstanding.end()) {
+    it = std::find_if(FOutstanding.begin(), FOutstanding.end(),
+                      [&](const TPage& p) { return p.Address == address && p.Text == text; });
+  }
+  if (it == FOutstanding.end()) {
+    it = std::find_if(FOutstanding.begin(), FOutstanding.end(),
+                      [&](const TPage& p) { return p.Address == address; });
+  }
+  return Take(it, true);
+}
+
+std::optional<TPage> TPageLedger::EndWithoutResult(int32_t number) {
+  return Take(std::find_if(FOutstanding.begin(), FOutstanding.end(),
+                           [&](const TPage& p) { return p.Number == number; }),
+              false);
+}
+
+std::vector<TPage> TPageLedger::EndAll() {
+  std::vector<TPage> ended(std::make_move_iterator(FOutstanding.begin()),
+                           std::make_move_iterator(FOutstanding.end()));
+  FOutstanding.clear();
+  for (const TPage& page : ended) FWithout.push_back(page.Number);
+  return ended;
+}
+
+std::string TPageLedger::NumberList(const std::vector<TPage>& pages) {
+  std::string list;
+  for (const TPage& page : pages) {
+    if (!list.empty()) list += ", ";
+    list += std::to_string(page.Number);
+  }
+  return list;
+}
+
+std::string TPageLedger::Summary() const {
+  std::vector<int32_t> without = FWithout;
+  for (const TPage& page : FOutstanding) without.push_back(page.Number);
+  std::sort(without.begin(), without.end());
+  const int32_t withoutCount = FTotal - FAnswered;
+  std::string text = std::to_string(FTotal) + (FTotal == 1 ? " message: " : " messages: ") +
+                     std::to_string(FAnswered) + " with a result, " + std::to_string(withoutCount) +
+                     " without";
+  if (!without.empty()) {
+    text += " (";
+    for (std::size_t i = 0; i < without.size(); ++i) {
+      if (i > 0) text += ", ";
+      text += std::to_string(without[i]);
+    }
+    text += ")";
+  }
+  return text;
+}
+
+}  // namespace zv

@@ -1,0 +1,66 @@
+// TPageLedger: the outcome of every message line of a run. A page the link
+// took is outstanding until its result arrives or its fate is otherwise known
+// (refused, unanswered, the link ended); each page's outcome counts once.
+// It knows nothing of the link or the screen: the console tells it what
+// happened and prints what it answers.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zv {
+
+struct TPage {
+  int32_t Number = 0;
+  std::string Address;
+  std::string Text;
+};
+
+class TPageLedger {
+ public:
+  // The link took the page: it waits for its outcome.
+  void Sent(TPage page);
+  // A line that ended without reaching the server: refused by the console or
+  // the link. `number` is 0 for a line refused before it was numbered.
+  void NotSent(int32_t number);
+
+  // The outstanding page a message result answers, taken off the list and
+  // counted as answered: the page whose number the reply carries back; else
+  // the oldest with the same address and text; else the oldest with the same
+  // address (a server may shorten a text). None when no page matches: such a
+  // result satisfies nothing.
+  std::optional<TPage> MatchResult(int32_t transactionId, std::string_view address,
+                                   std::string_view text);
+  // The outstanding page `number`, taken off the list and counted as ended
+  // without a result; none when it is not outstanding.
+  std::optional<TPage> EndWithoutResult(int32_t number);
+  // Every outstanding page, oldest first, taken off the list and counted as
+  // ended without a result.
+  std::vector<TPage> EndAll();
+
+  std::size_t Outstanding() const { return FOutstanding.size(); }
+  // Pages of the run: sent, answered, and those that ended otherwise.
+  int32_t Total() const { return FTotal; }
+  int32_t Answered() const { return FAnswered; }
+  bool AnyWithout() const { return FTotal - FAnswered - static_cast<int32_t>(Outstanding()) > 0; }
+  // "3 messages: 2 with a result, 1 without (15)"; pages still outstanding
+  // count as without.
+  std::string Summary() const;
+
+  // "12, 15": the numbers of `pages`.
+  static std::string NumberList(const std::vector<TPage>& pages);
+
+ private:
+  std::optional<TPage> Take(std::deque<TPage>::iterator it, bool answered);
+
+  std::deque<TPage> FOutstanding;  // oldest first
+  std::vector<int32_t> FWithout;   // numbered pages that ended without a result
+  int32_t FTotal = 0;
+  int32_t FAnswered = 0;
+};
+
+}  // namespace zv
