@@ -4,6 +4,7 @@
 #include "console/console_fixture.h"
 #include "link/recording_client.h"
 #include "platform/message_queue.h"
+#include "protocol/remote_msg.h"
 #include "support/data_access.h"
 
 namespace zv::testing {
@@ -21,6 +22,7 @@ class LinkEventsTest : public ConsoleFixture {
     Console().SetClientServer(std::move(client));
     return ref;
   }
+
   std::string Output() {
     std::string out = FScript.Output;
     FScript.Output.clear();
@@ -54,9 +56,14 @@ TEST_F(LinkEventsTest, TheRoadOfAStartLogsInLoadsSavesAndConfirms) {
 TEST_F(LinkEventsTest, LocalLinkPrintsItsOwnReadyLineWithoutPrompt) {
   RecordingClient& client = Attach(1);
   Output();
-  client.OnLoadObjects(false, TZVEditObject::eoCarrier, "failed");
+  client.OnLoadObjects(true, TZVEditObject::eoCarrier, "loaded");
   EXPECT_EQ(Output(), "Connected to the server\nClient \"Console Client\" on " +
                           Console().IPAddress() + " ready to communicate\n");
+  // A failed load says so, and the console carries on to readiness.
+  client.OnLoadObjects(false, TZVEditObject::eoCarrier, "no carriers today");
+  EXPECT_THAT(Output(), ::testing::StartsWith("The carrier list could not be loaded: no carriers "
+                                              "today; the list from the last connection is kept\n"
+                                              "Connected to the server\n"));
 }
 
 TEST_F(LinkEventsTest, StoppingResultsFreeTheClientAndSay) {
@@ -68,7 +75,7 @@ TEST_F(LinkEventsTest, StoppingResultsFreeTheClientAndSay) {
   const Case cases[] = {
       {false, 10, "\nLost connection to the server\nbye\ndebug\nZorvane Send >"},
       {false, 7, "\nbye\nZorvane Send >"},
-      {false, 13, ""},
+      {false, 13, "\nbye\nZorvane Send >"},
       {true, 3, "\nbye\nZorvane Send >"},
       {true, 6, "bye\nZorvane Send >"},
   };
@@ -98,29 +105,51 @@ TEST_F(LinkEventsTest, ServerTextsCannotDriveTheTerminal) {
   EXPECT_THAT(out, HasSubstr("evil"));
 }
 
-TEST_F(LinkEventsTest, SysErrorLogsAndStopsSilently) {
+TEST_F(LinkEventsTest, SysErrorSaysWhyLogsAndStops) {
   RecordingClient& client = Attach();
   Output();
   client.OnSysError(0, "unknown command");
   platform::MessageDispatcher::Main().DispatchPending();
-  EXPECT_EQ(Output(), "");
+  EXPECT_EQ(Output(), "\nThe server refused a request: unknown command\nZorvane Send >");
   EXPECT_EQ(Console().ClientServer(), nullptr);
   EXPECT_THAT(Log(), HasSubstr("System Error\r\nDescription: unknown command\r\n"));
 }
 
-TEST_F(LinkEventsTest, MessagesNotTakenAreToldCountedAndResultsAwaited) {
+TEST_F(LinkEventsTest, EveryPageEndsInOneOutcome) {
   RecordingClient& client = Attach();
-  Run("555,Hello");
-  EXPECT_EQ(Console().PendingResults(), 1);
-  EXPECT_FALSE(Console().AnyMessageFailed());
+  // Held while the start is under way, sent in order once it is ready.
+  EXPECT_THAT(Run("555,Early"), HasSubstr("waits until the server is ready"));
+  EXPECT_TRUE(FSent.empty());
+  client.Connection(true, 12, "ready");
+  ASSERT_EQ(FSent.size(), 1u);
+  EXPECT_THAT(FSent[0][0], ::testing::StartsWith("Early\x03"));
+  // A field other than the text holding the separator never goes out.
+  EXPECT_THAT(Run("5,Hi,\"3,4\""), HasSubstr("its carrier holds \",\""));
+  EXPECT_EQ(FSent.size(), 1u);
   client.Refusal = "the link did not take it in time";
-  const std::string out = Run("556,Again");
-  EXPECT_THAT(out, HasSubstr("to \"556\" was not sent: the link did not take it in time"));
-  EXPECT_TRUE(Console().AnyMessageFailed());
-  EXPECT_EQ(Console().PendingResults(), 1);
-  // A stop with a result still outstanding counts it as lost.
+  EXPECT_THAT(Run("556,Again"), HasSubstr("to \"556\" was not sent: the link did not take it"));
+  client.Refusal.clear();
+  Run("557,Third");
+  Run("558,Fourth");
+  EXPECT_EQ(Console().PendingResults(), 3);
+  // Results match by number, then address and text, then address; others count for nothing.
+  auto result = [&](int32_t id, const char* address, const char* text) {
+    TZVRemoteMsg msg("acc", "ip", id);
+    msg.SetMsgAddress(address);
+    msg.SetMsg(text);
+    Console().MsgResultEvent(msg);
+  };
+  result(0, "999", "Someone else's");
+  EXPECT_EQ(Console().PendingResults(), 3);
+  result(0, "557", "Thi");  // a shortened text still matches its address
+  EXPECT_EQ(Console().PendingResults(), 2);
+  Output();
   Console().Stop();
+  EXPECT_THAT(Output(), HasSubstr("No result for messages "));
   EXPECT_EQ(Console().PendingResults(), 0);
+  EXPECT_TRUE(Console().AnyMessageFailed());
+  // The refused line has no number; the held one was sent first, as 1.
+  EXPECT_EQ(Console().Ledger().Summary(), "5 messages: 1 with a result, 4 without (1, 2, 4)");
 }
 
 }  // namespace

@@ -22,7 +22,13 @@ class MessagesTest : public ConsoleFixture {
     if (FSent.size() != 1 || FSent[0].size() != 1) return {};
     return FSent[0][0];
   }
-  void Connect() { Console().SetClientServer(std::make_unique<RecordingClient>(Console(), FSent)); }
+  // A client whose start has reached readiness, so lines go straight out.
+  void Connect() {
+    auto client = std::make_unique<RecordingClient>(Console(), FSent);
+    RecordingClient& ready = *client;
+    Console().SetClientServer(std::move(client));
+    ready.Connection(true, 12, "ready");
+  }
 
   std::vector<TStringList> FSent;
 };
@@ -146,7 +152,7 @@ TEST_F(MessagesTest, ConnectionMessagesByCode) {
       {2, 7, "\ntext\nP >"},
       {1, 9, "\ntext\nP >"},
       {2, 11, "\ntext\nP >"},
-      {2, 13, ""},
+      {2, 13, "\ntext\nP >"},  // an idle link ended by the server says why
       {2, 0, ""},
       {2, 99, ""},
   };
