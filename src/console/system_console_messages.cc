@@ -7,6 +7,7 @@
 
 #include "console/system_console.h"
 #include "link/server_client.h"
+#include "support/exceptions.h"
 #include "support/sys_log.h"
 #include "support/text.h"
 
@@ -111,6 +112,9 @@ void TZVSystemConsole::SendMsg(const std::string& address, const std::string& te
       return;
     }
     try {
+      // A client left in place by a failed start, or whose link has just
+      // ended, would take the page and never answer for it.
+      if (!FClientServer->IsActive()) throw EZVException("the link is not up; type start");
       FClientServer->SendMessage(msgData);
       FLedger.Sent({n, address, text});
     } catch (const std::exception& e) {
@@ -137,6 +141,7 @@ void TZVSystemConsole::SendHeldOrders() {
 void TZVSystemConsole::DropHeldOrders(const std::string& reason) {
   std::vector<TMsgOrder> held = std::move(FHeldOrders);
   FHeldOrders.clear();
+  if (!held.empty() && FConsole->CursorPos().X != 0) FConsole->WriteLn();
   for (const TMsgOrder& o : held) {
     FLedger.NotSent(0);
     const std::string line = "The message to \"" + o.Address + "\" was not sent: " + reason;
@@ -148,6 +153,7 @@ void TZVSystemConsole::DropHeldOrders(const std::string& reason) {
 void TZVSystemConsole::EndOutstandingPages(const std::string& reason) {
   const std::vector<TPage> ended = FLedger.EndAll();
   if (ended.empty()) return;
+  if (FConsole->CursorPos().X != 0) FConsole->WriteLn();  // not after a standing prompt
   const std::string line =
       std::string(ended.size() == 1 ? "No result for message " : "No result for messages ") +
       TPageLedger::NumberList(ended) + ": " + reason;

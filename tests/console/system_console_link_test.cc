@@ -115,6 +115,14 @@ TEST_F(LinkEventsTest, SysErrorSaysWhyLogsAndStops) {
   EXPECT_THAT(Log(), HasSubstr("System Error\r\nDescription: unknown command\r\n"));
 }
 
+TEST_F(LinkEventsTest, AfterAFailedStartALineIsToldNotSent) {
+  RecordingClient& client = Attach(1);
+  client.Connection(false, 3, "no server on the bus");
+  EXPECT_THAT(Run("555,Hello"), HasSubstr("was not sent: the link is not up; type start"));
+  EXPECT_TRUE(FSent.empty());
+  EXPECT_TRUE(Console().AnyMessageFailed());
+}
+
 TEST_F(LinkEventsTest, EveryPageEndsInOneOutcome) {
   RecordingClient& client = Attach();
   // Held while the start is under way, sent in order once it is ready.
