@@ -71,8 +71,11 @@ class FaultTest(unittest.TestCase):
                 screen.wait_text("ready to communicate")
                 sim.proc.send_signal(signal.SIGKILL)
             if isinstance(shown, str):
-                # A call out waits for the bus's time-out of 25 s at most.
-                screen.wait_text(shown, deadline=40)
+                # A call out waits for the bus's time-out of 25 s at most. The
+                # text is looked for in all the output, not only the screen: a
+                # flood that follows it may scroll it away before a poll sees it.
+                screen.wait_for(lambda s: shown in s.text() or shown.encode() in s.raw,
+                                repr(shown), deadline=40)
             else:
                 sim.wait_frames(lambda f: any(x.get("command") == shown[0] for x in f),
                                 "the console's " + shown[0])
