@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "protocol/msg_global.h"
+
 namespace zv {
 
 // The console's link state.
@@ -21,9 +23,6 @@ struct TConConnection {
   std::string Name;
   std::string AType;
 };
-
-constexpr int kConnectionLocal = 1;   // the local server interface
-constexpr int kConnectionRemote = 2;  // TCP/IP
 
 // The connection type `id` (1 or 2). Any other stored value gives a record
 // named "Unknown" with that id, so screens never read outside the table.

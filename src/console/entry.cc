@@ -158,7 +158,6 @@ int RunConsole(std::unique_ptr<platform::Terminal> terminal, const std::string& 
   bool script = false;  // input through a pipe or a file: the run ends with a summary
   try {
     console = std::make_unique<TZVSystemConsole>(std::move(terminal));
-    SystemConsole = console.get();
     console->Load();
     console->Console().DisplayMain();
     if (!notice.empty()) console->Console().WriteLn(notice);
@@ -203,7 +202,6 @@ int RunConsole(std::unique_ptr<platform::Terminal> terminal, const std::string& 
     status = 1;
   }
   console.reset();
-  SystemConsole = nullptr;
   return status;
 }
 

@@ -13,8 +13,6 @@
 
 namespace zv {
 
-TZVSystemConsole* SystemConsole = nullptr;
-
 TZVSystemConsole::TZVSystemConsole(std::unique_ptr<platform::Terminal> terminal) {
   FConsole = std::make_unique<TZVConsole>(std::move(terminal), *this);
   FUserId = "TerminalAgent";
@@ -22,7 +20,6 @@ TZVSystemConsole::TZVSystemConsole(std::unique_ptr<platform::Terminal> terminal)
   FTcpProtocol = std::make_unique<TZVProtocol>();
   FHostAddress = platform::LocalHostAddress();
   FCommandMode = TCmdMode::cmSet;
-  FDebugMode = true;
   FCarriers = std::make_unique<TZVCarriersConsole>();
   FLog = std::make_unique<TSysLog>(FDebugMode);
   FOwnQueue = std::make_unique<platform::MessageQueue>(Dispatcher());
@@ -68,10 +65,10 @@ void TZVSystemConsole::ConnectInfoEvent(int32_t resultCode, const std::string& r
   std::string text;
   After after = After::kNothing;
   switch (resultCode) {
-    case 1:
+    case kConnConnect:
       text = resultMsg;
       break;
-    case 3:
+    case kConnFailed:
       text =
           "\r\nCannot find Zorvane Server\r\n"
           "- Check whether the server is installed and registered on the machine\r\n"
@@ -79,7 +76,7 @@ void TZVSystemConsole::ConnectInfoEvent(int32_t resultCode, const std::string& r
           resultMsg;
       after = After::kPrompt;
       break;
-    case 4:
+    case kConnFailedStop:
       text =
           "\r\nCannot find Zorvane Server\r\n"
           "- Check the server IP address and port number\r\n"
@@ -89,22 +86,22 @@ void TZVSystemConsole::ConnectInfoEvent(int32_t resultCode, const std::string& r
           resultMsg;
       after = After::kPrompt;
       break;
-    case 6:
-    case 11:
+    case kConnExcess:
+    case kConnNotConnected:
       text = p + resultMsg;
       after = After::kPromptOnTcp;
       break;
-    case 7:
-    case 9:
-    case 13:  // the server ended an idle link: the operator is told why
+    case kConnServerDisconnects:
+    case kConnAdminDisconnects:
+    case kConnTimeoutDisconnects:  // the server ended an idle link: the operator is told why
       text = "\r\n" + resultMsg;
       after = After::kPrompt;
       break;
-    case 10:
+    case kConnLost:
       text = "\r\nLost connection to the server\r\n" + resultMsg;
       after = After::kPromptOnTcp;
       break;
-    case 12:
+    case kConnClientReady:
       text = p + "Connected to the server" + "\r\n" + resultMsg;
       after = After::kPromptOnTcp;
       break;

@@ -1,9 +1,8 @@
-// TZVSystemConsole: the console application object, one per process, reachable
-// through the global SystemConsole. It owns the screen and prompt object, the
-// carrier collection, the system log, the protocol object and, while the link
-// is wanted, the server client; it holds the console's settings; and it is the
-// context through which the server link and the log reach the shared values of
-// the link.
+// TZVSystemConsole: the console application object, one per process; nothing
+// reaches it through a global, whoever needs it is handed it. It owns the screen and prompt object,
+// the carrier collection, the system log, the protocol object and, while the link is wanted, the
+// server client; it holds the console's settings; and it is the context through which the server
+// link and the log reach the shared values of the link.
 //
 // Everything here runs on the main thread, except NextMsgId (also called on the
 // link's connect thread) and the reads of the link's shared values noted below.
@@ -203,7 +202,9 @@ class TZVSystemConsole final : public TZVLinkContext {
   std::string FDefaultSubject;
   int32_t FConnectionType = 0;
   std::string FCmdPrompt;
-  bool FDebugMode = false;
+  // The log always carries each item's debug detail: nothing in the program
+  // turns it off.
+  bool FDebugMode = true;
   TZVState FStatus = TZVState::ipsStopped;
   // The link of this run, as a script sees it.
   bool FLinkReady = false;
@@ -215,9 +216,5 @@ class TZVSystemConsole final : public TZVLinkContext {
   // last, so it goes first.
   std::unique_ptr<platform::MessageQueue> FOwnQueue;
 };
-
-// The one console object of the process; set by the entry right after it is
-// created.
-extern TZVSystemConsole* SystemConsole;
 
 }  // namespace zv

@@ -25,8 +25,8 @@ void TZVServerClient::PostToMain(std::function<void()> message) {
 void TZVServerClient::PostInfo(const std::string& accId, const std::string& info,
                                const std::string& debugInfo, TTcpCommand cmd, bool success,
                                int32_t cmdId, int32_t cmdResult) {
-  TTcpInfo record{cmd, info, debugInfo, accId, {}, cmdResult, cmdId};
-  PostToMain([this, success, record = std::move(record)] { WndProc(success, record); });
+  TTcpInfo record{cmd, info, debugInfo, accId, cmdResult, cmdId};
+  PostToMain([this, success, record = std::move(record)] { HandleInfo(success, record); });
 }
 
 void TZVServerClient::PostTcpMsg(std::unique_ptr<TZVRemoteMsg> msg) {
@@ -54,13 +54,13 @@ void TZVServerClient::SetIsActive(bool value) {
 // The client's own type, not the console's setting: the setting may change
 // while an inactive local client still hears every account's events.
 bool TZVServerClient::IsOwnAccount(const std::string& accountId) const {
-  return FConnectionType == 2 || accountId == FLoginName;
+  return FConnectionType == kConnectionRemote || accountId == FLoginName;
 }
 
 // The record is the message's own copy, released when the message is. A result
 // that ends the link asks the owner to stop it; the stop runs later, in the
 // owner's loop.
-void TZVServerClient::WndProc(bool success, const TTcpInfo& info) {
+void TZVServerClient::HandleInfo(bool success, const TTcpInfo& info) {
   switch (info.TcpCmd) {
     case TTcpCommand::tcpInvalid:
       if (OnSysError) OnSysError(info.CmdResult, info.Msg);
@@ -126,7 +126,8 @@ void TZVServerClient::DoLoginResult(int32_t code, const std::string& msg, const 
     case TZVLoginResult::slrAccountDisabled:
     case TZVLoginResult::slrDuplicateLogin: {
       // The local server reports other consoles' duplicate logins to everybody.
-      if (result == TZVLoginResult::slrDuplicateLogin && FConnectionType == 1) return;
+      if (result == TZVLoginResult::slrDuplicateLogin && FConnectionType == kConnectionLocal)
+        return;
       FContext.SysLog().LogItem(LoginResultCaption(result), msg, debug);
       if (OnLogError) {
         OnLogError(code, result == TZVLoginResult::slrDuplicateLogin ? msg : "\r\n" + msg);

@@ -33,7 +33,6 @@ struct TTcpInfo {
   std::string Msg;                               // the text the operator may see
   std::string Debug;                             // the log's debug detail
   std::string User;                              // the account concerned
-  std::string Action;                            // unused
   int32_t CmdResult = 0;
   int32_t MsgId = 0;
 };
@@ -90,8 +89,6 @@ class TZVServerClient {
 
   bool IsActive() const { return FActive; }
   void SetIsActive(bool value);
-  // Never set in this program; the console's connected test is IsActive.
-  bool IsConnected() const { return FConnected; }
   uint8_t ConnectionType() const { return FConnectionType; }
   bool Busy() const { return FBusy; }
   void SetBusy(bool value) { FBusy = value; }
@@ -138,19 +135,19 @@ class TZVServerClient {
                      const std::string& account);
   void DoMsgResult(const TZVRemoteMsg& msg);
 
+  // Acts on a record of the server on the main thread: connection, login and
+  // load notices become log items, state changes and events.
+  void HandleInfo(bool success, const TTcpInfo& info);
+
   TZVLinkContext& FContext;
-  bool FConnected = false;
   std::string FLoginName = "Unknown";
   uint8_t FConnectionType;
   bool FActive = false;
   bool FBusy = false;
   std::atomic<bool> FUserDisconnects{false};  // also read and cleared by worker threads
   bool FServerDisconnect = false;
-  TThreadMsg FOnSysSettings;  // never assigned or raised
 
  private:
-  void WndProc(bool success, const TTcpInfo& info);
-
   std::unique_ptr<platform::MessageQueue> FQueue;  // the "window"; null once closed
 };
 

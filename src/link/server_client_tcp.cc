@@ -4,10 +4,11 @@
 
 #include "carriers/carriers_console.h"
 #include "link/link_context.h"
+#include "link/link_session.h"
 #include "link/msg_buffer.h"
 #include "link/socket_error_text.h"
-#include "link/tcp_threads.h"
 #include "platform/socket_error.h"
+#include "protocol/frame_reader.h"
 #include "protocol/frame_writer.h"
 #include "protocol/protocol.h"
 #include "protocol/remote_msg.h"
@@ -28,7 +29,8 @@ std::string Now() { return TimeStampText(TDateTime::Now()); }
 
 }  // namespace
 
-TZVServerClientTcp::TZVServerClientTcp(TZVLinkContext& context) : TZVServerClient(context, 2) {}
+TZVServerClientTcp::TZVServerClientTcp(TZVLinkContext& context)
+    : TZVServerClient(context, kConnectionRemote) {}
 
 TZVServerClientTcp::~TZVServerClientTcp() {
   try {
@@ -41,11 +43,9 @@ TZVServerClientTcp::~TZVServerClientTcp() {
     } catch (...) {
     }
   }
-  // A connect thread still to be reaped has either finished (the stop waited
-  // for it) or not yet begun; the abort makes a beginning one fail at once.
-  // Its ConnectionComplete is dropped with the queue.
-  FZVServer.Abort();
-  FConnectThread.reset();
+  // A connect thread still to be reaped has been aborted and waited for by
+  // the stop; its ConnectionComplete is dropped with the queue.
+  AbortConnect();
   {
     platform::MutexLock lock(FLock);
     if (FClientThread) {
@@ -83,7 +83,6 @@ void TZVServerClientTcp::StartZVServer() {
       FServerName = ServerName();
       // Closing also ends an abort left by an earlier stop of the client thread.
       FZVServer.Close(false);
-      FReader = TFrameReader();
     }
     if (!FContext.TcpBuffer()) {
       FContext.SetTcpBuffer(
@@ -106,13 +105,26 @@ void TZVServerClientTcp::StartZVServer() {
 void TZVServerClientTcp::StartConnectThread() {
   if (SocketConnected() || FConnectThread) return;
   FBusy = true;
-  FConnectThread = std::make_unique<TTcpConnectThread>(*this);
+  FConnectThread = std::make_unique<TTcpConnectThread>([this] {
+    DoConnect();
+    // The thread's last act: ConnectionComplete then reaps it.
+    PostToMain([this] { ConnectionComplete(); });
+  });
   FConnectThread->Start();
 }
 
+void TZVServerClientTcp::AbortConnect() {
+  if (!FConnectThread) return;
+  // A connect in progress fails at once with ECANCELED, which is not
+  // reported; the abort lasts until the socket is next closed.
+  FZVServer.Abort();
+  FConnectThread.reset();
+  FBusy = false;
+}
+
 void TZVServerClientTcp::DoConnect() {
-  platform::MutexLock lock(FLock);
   try {
+    // No lock is held over the connect: a stop aborts it instead of waiting.
     if (!SocketConnected()) {
       const std::string info =
           StrFormat("Connecting to Zorvane Server on %s:%d", FServerHost.c_str(), FServerPort);
@@ -125,19 +137,17 @@ void TZVServerClientTcp::DoConnect() {
       FContext.SetSessionProtocol(FContext.ProtocolMax());
       SendConnectInfo(TTcpCommand::tcpConnect, kConnConnect, info);
     }
+    platform::MutexLock lock(FLock);
     if (!FClientThread) {
-      FClientThread = std::make_unique<TTcpClientThread>(*this);
+      FClientThread = std::make_unique<TTcpClientThread>(static_cast<TTcpPumpHost&>(*this));
       FClientThread->Start();
     }
     FUserDisconnects = false;
   } catch (const platform::SocketError& e) {
+    if (e.Errno() == ECANCELED) return;  // a stop asked for it: nothing to report
     PostInfo(FContext.CurrentUserId(), SocketErrorTextFor(e.Errno()), e.what(),
              TTcpCommand::tcpConnect, false, 0, kConnFailedStop);
   }
-}
-
-void TZVServerClientTcp::PostConnectionComplete() {
-  PostToMain([this] { ConnectionComplete(); });
 }
 
 void TZVServerClientTcp::ConnectionComplete() {
@@ -165,6 +175,7 @@ void TZVServerClientTcp::TestDisconnect() {
 }
 
 void TZVServerClientTcp::DoDisconnect() {
+  AbortConnect();
   platform::MutexLock lock(FLock);
   if (SocketConnected() || FServerDisconnect) {
     FServerDisconnect = false;
@@ -174,7 +185,7 @@ void TZVServerClientTcp::DoDisconnect() {
                                          FContext.CurrentUserId().c_str());
       FContext.SysLog().LogItem("Logging Out", info, "User disconnects at: " + Now());
       try {
-        FZVServer.Connect(FServerHost, static_cast<uint16_t>(FServerPort), kConnectTimeout);
+        FZVServer.Connect(FServerHost, static_cast<uint16_t>(FServerPort), kNoticeConnectTimeout);
       } catch (const platform::SocketError& e) {
         FContext.SetSessionProtocol(FContext.ProtocolMax());
         throw EZVTcpConnection(StrFormat("The logout notice could not be sent to %s: %s",
@@ -198,7 +209,6 @@ void TZVServerClientTcp::StopClientThread() {
     FZVServer.Abort();
     FClientThread.reset();
   }
-  FReader = TFrameReader();
   FZVServer.Close(!FConnectionLost);
   FContext.FreeTcpBuffer();
   FBusy = false;
@@ -315,62 +325,44 @@ void TZVServerClientTcp::SendMessage(const TStringList& msgData) {
   if (!QueueRequest(msg)) throw EZVException("the link did not take it in time");
 }
 
-void TZVServerClientTcp::DoLoadResult(const TZVRemoteMsg& msg) {
-  const auto result = static_cast<TZVLoadResult>(msg.MsgResult() & 0xFF);
-  bool success = true;
-  if (result == TZVLoadResult::sorCarrierSum || result == TZVLoadResult::sorCarrierSumOk) {
-    // The list is built aside and swapped in on the main thread, before the
-    // load result is handled there: the main thread never sees it half done.
-    auto list = std::make_shared<TZVCarriersConsole>();
-    auto swapIn = [this, list] {
-      FContext.ReplaceCarriers(std::make_unique<TZVCarriersConsole>(std::move(*list)));
-    };
-    const char delimiter = msg.FieldDelimit().empty() ? ',' : msg.FieldDelimit().front();
-    try {
-      list->FromTcpStr(msg.Msg(), delimiter, msg.Protocol());
-    } catch (...) {
-      PostToMain(swapIn);  // the carriers before the bad record, as read
-      throw;
-    }
-    PostToMain(swapIn);
-  } else if (result == TZVLoadResult::sorCarrierSumError) {
-    success = false;
-  }
-  // A refusal carries the server's own reason, which the operator is shown.
-  const std::string failure =
-      msg.Msg().empty() ? "Error loading carrier objects from Zorvane Server" : msg.Msg();
-  PostInfo(FContext.CurrentUserId(),
-           success ? "Carrier objects successfully loaded from Zorvane Server" : failure,
-           msg.TcpMsg(), TTcpCommand::tcpLoad, success, msg.TransactionId(), msg.MsgResult());
-  FContext.SysLog().LogItem("Loading " + LoadResultObjectStr(result, true), msg.Msg(),
-                            msg.TcpMsg());
+TZVMsgBuffer* TZVServerClientTcp::Requests() { return FContext.TcpBuffer(); }
+
+std::unique_ptr<TZVLinkSession> TZVServerClientTcp::NewSession() {
+  return std::make_unique<TZVLinkSession>(FContext.TcpProtocol(), FContext,
+                                          FZVServer.PeerAddress());
 }
 
-void TZVServerClientTcp::PostMsgResult(const TZVRemoteMsg& msg) {
-  auto copy = std::make_unique<TZVRemoteMsg>(msg.AccountId(), msg.AccountIP(), msg.TransactionId());
-  copy->CopyFrom(msg);
-  SplitMsgResult(*copy, msg.FieldDelimit().empty() ? ',' : msg.FieldDelimit().front());
-  PostTcpMsg(std::move(copy));
+void TZVServerClientTcp::Deliver(TLinkRecord record) {
+  // std::function needs a copyable callable: the record travels in a shared_ptr.
+  auto shared = std::make_shared<TLinkRecord>(std::move(record));
+  PostToMain([this, shared] {
+    // The place is given back whatever the handlers do; none of them frees
+    // this client (a stop is only asked for).
+    struct GiveBack {
+      TRecordGate& Gate;
+      ~GiveBack() { Gate.Give(); }
+    } giveBack{FGate};
+    Act(*shared);
+  });
 }
 
-void TZVServerClientTcp::SplitMsgResult(TZVRemoteMsg& msg, char delimiter) {
-  const std::string body = msg.Msg();
-  const std::size_t p = body.find('\x03');
-  std::string fields;
-  if (p == std::string::npos) {
-    msg.SetResultMsg("");
-    fields = body;
-  } else {
-    msg.SetResultMsg(body.substr(0, p));
-    fields = body.substr(p + 1);
+void TZVServerClientTcp::Act(TLinkRecord& record) {
+  switch (record.Kind) {
+    case TLinkRecord::TKind::lrInfo:
+      HandleInfo(record.Success, record.Info);
+      break;
+    case TLinkRecord::TKind::lrMsgResult:
+      DoMsgResult(*record.Result);
+      break;
+    case TLinkRecord::TKind::lrCarriers:
+      FContext.ReplaceCarriers(std::move(record.Carriers));
+      break;
+    case TLinkRecord::TKind::lrLog:
+      FContext.SysLog().LogItem(record.Caption, record.Info.Msg, record.Info.Debug);
+      break;
+    case TLinkRecord::TKind::lrLost:
+      break;  // the client thread reports it as ConnectionLost
   }
-  const TStringList items = SplitDelimited(fields, delimiter);
-  if (items.size() > 2) {
-    msg.SetMsgAddress(items[0]);
-    msg.SetAddressType(AddressTypeFromInt(StrToIntDef(items[1], 0)));
-    msg.SetMsg(items[2]);
-  }
-  if (items.size() > 3) msg.SetContactName(items[3]);
 }
 
 }  // namespace zv

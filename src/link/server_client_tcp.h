@@ -1,14 +1,15 @@
 // TZVServerClientTcp: the server client of the TCP/IP connection type. One
 // TCP connection carries zVP frames. A connect thread opens it in the
-// background; a client thread then reads replies and writes queued requests.
-// Login, logout and connect notices are written at once on the calling thread.
-// Everything the operator is to see goes to the main thread as posted records.
+// background; a client thread then pumps the server's frames through the
+// connection's TZVLinkSession and writes queued requests. Login, logout and
+// connect notices are written at once on the calling thread. Everything the
+// operator is to see reaches the main thread as posted records, at most
+// kMaxRecordsInFlight at a time: a server that writes faster than the console
+// acts is held back by TCP's own flow control.
 //
-// Threads: the public operations run on the main thread; DoConnect on the
-// connect thread; ConnectionLost, DoLoadResult and PostMsgResult on the client
-// thread; WriteRequest on whichever thread holds the request. FLock is held
-// for a whole connect and a whole stop, so a stop waits for a connect in
-// progress; frame writes are serialised by FWriteLock.
+// Threads: the public operations run on the main thread. A stop aborts a
+// connect in progress rather than waiting for it, and ends the client thread
+// before the socket closes. Frame writes are serialised by FWriteLock.
 #pragma once
 
 #include <atomic>
@@ -17,23 +18,26 @@
 #include <memory>
 #include <string>
 
+#include "link/record_gate.h"
 #include "link/server_client.h"
+#include "link/tcp_threads.h"
 #include "platform/tcp_socket.h"
 #include "platform/thread_annotations.h"
-#include "protocol/frame_reader.h"
 
 namespace zv {
 
-class TTcpClientThread;
-class TTcpConnectThread;
-
-class TZVServerClientTcp : public TZVServerClient {
+class TZVServerClientTcp : public TZVServerClient, private TTcpPumpHost {
  public:
   // How long a connect may take before it fails as timed out, as long as the
   // system's own default for an unanswered connect.
   static constexpr std::chrono::milliseconds kConnectTimeout{20000};
+  // How long a stop may spend reaching the server to say that the operator
+  // logs out: a stop acts within a second whatever the server does.
+  static constexpr std::chrono::milliseconds kNoticeConnectTimeout{800};
   // How long a peer that takes no data may hold up a frame write.
   static constexpr std::chrono::milliseconds kWriteTimeout{10000};
+  // Records handed to the main thread and not yet acted on, at most.
+  static constexpr int32_t kMaxRecordsInFlight = 512;
 
   explicit TZVServerClientTcp(TZVLinkContext& context);
   ~TZVServerClientTcp() override;
@@ -53,28 +57,29 @@ class TZVServerClientTcp : public TZVServerClient {
 
   // "address:port" of the server.
   std::string ServerName() const;
-  platform::TcpSocket& Socket() { return FZVServer; }
-
-  // Main thread, once the connect thread has ended.
-  void ConnectionComplete();
-  // The connect thread's last act: queues ConnectionComplete.
-  void PostConnectionComplete();
+  // Ends the client thread and closes the socket; nothing in the program
+  // calls it.
   void TestDisconnect();
 
-  // Worker-thread side.
-  void DoConnect();                                 // connect thread
-  void ConnectionLost(const std::string& message);  // client thread
-  void WriteRequest(std::unique_ptr<TZVRemoteMsg> msg);
-  void DoLoadResult(const TZVRemoteMsg& msg);     // client thread
-  void PostMsgResult(const TZVRemoteMsg& msg);    // client thread
-  TFrameReader& Reader() { return FReader; }      // client thread while it runs
-  TZVLinkContext& Context() { return FContext; }
-
-  // Splits a send result's body into the result text and the field list.
-  static void SplitMsgResult(TZVRemoteMsg& msg, char delimiter);
-
  private:
+  // TTcpPumpHost, for the client thread.
+  platform::TcpSocket& Socket() override { return FZVServer; }
+  TZVMsgBuffer* Requests() override;
+  TRecordGate& Gate() override { return FGate; }
+  std::unique_ptr<TZVLinkSession> NewSession() override;
+  void Deliver(TLinkRecord record) override;
+  void WriteRequest(std::unique_ptr<TZVRemoteMsg> msg) override;
+  void ConnectionLost(const std::string& message) override;
+
+  // Main thread: a record the client thread delivered.
+  void Act(TLinkRecord& record);
+  void DoConnect();  // connect thread
+  // Main thread, once the connect thread has ended.
+  void ConnectionComplete();
   void DoDisconnect();
+  // Aborts a connect in progress and waits for its thread, which then ends at
+  // once. Main thread.
+  void AbortConnect();
   void StopClientThread() REQUIRES(FLock);
   bool SocketConnected() const;
   void SendConnectInfo(TTcpCommand cmd, int32_t result, const std::string& text);
@@ -83,7 +88,7 @@ class TZVServerClientTcp : public TZVServerClient {
   // the buffer does not take it; `msg` then stays with the caller.
   bool QueueRequest(std::unique_ptr<TZVRemoteMsg>& msg);
 
-  platform::Mutex FLock;       // held for a whole connect and a whole stop
+  platform::Mutex FLock;       // guards the client thread's start and end
   platform::Mutex FWriteLock;  // one whole frame at a time
   platform::TcpSocket FZVServer;
   // Where the link connects: written by a start while no worker runs, read by
@@ -91,10 +96,10 @@ class TZVServerClientTcp : public TZVServerClient {
   std::string FServerHost;
   int32_t FServerPort = 0;
   std::string FServerName;
+  TRecordGate FGate{kMaxRecordsInFlight};
   std::unique_ptr<TTcpClientThread> FClientThread GUARDED_BY(FLock);
   std::unique_ptr<TTcpConnectThread> FConnectThread;  // main thread only
   std::atomic<bool> FConnectionLost{false};
-  TFrameReader FReader;
 };
 
 }  // namespace zv

@@ -9,18 +9,26 @@ namespace zv {
 
 int SocketErrorCode(int systemErrno) {
   switch (systemErrno) {
-    case ECONNREFUSED: return kSockConnRefused;
-    case ETIMEDOUT: return kSockTimedOut;
+    case ECONNREFUSED:
+      return kSockConnRefused;
+    case ETIMEDOUT:
+      return kSockTimedOut;
     case ENETUNREACH:
-    case ENETDOWN: return kSockNetUnreach;
+    case ENETDOWN:
+      return kSockNetUnreach;
     case EHOSTUNREACH:
-    case EHOSTDOWN: return kSockHostUnreach;
+    case EHOSTDOWN:
+      return kSockHostUnreach;
     case ECONNRESET:
     case ECONNABORTED:
-    case EPIPE: return kSockConnReset;
-    case EADDRNOTAVAIL: return kSockAddrNotAvail;
-    case platform::kHostNotFound: return kSockHostNotFound;
-    default: return 0;
+    case EPIPE:
+      return kSockConnReset;
+    case EADDRNOTAVAIL:
+      return kSockAddrNotAvail;
+    case platform::kHostNotFound:
+      return kSockHostNotFound;
+    default:
+      return 0;
   }
 }
 

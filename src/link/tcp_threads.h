@@ -1,24 +1,54 @@
-// The TCP/IP link's two worker threads. The connect thread opens the
-// connection once and ends, queueing ConnectionComplete for the main thread as
-// its last act. The client thread then runs until it is asked to end or meets
-// an error: each pass waits (in one poll) for a reply frame or a queued
-// request, reads and dispatches at most one frame and writes at most one
-// request. Neither ever waits for the main thread, so the main thread may wait
-// for them.
+// The TCP/IP link's two worker threads, thin pumps around what the link does.
+// The connect thread runs its link's connect once and ends. The client thread
+// then moves bytes from the socket into the connection's session and the
+// session's records on to the main thread, and queued requests on to the
+// socket, until it is asked to end or meets an error. Neither ever waits for
+// the main thread, so the main thread may wait for them.
 #pragma once
 
 #include <atomic>
-#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
 #include <thread>
 
 namespace zv {
 
-class TZVServerClientTcp;
+namespace platform {
+class TcpSocket;
+}
+
+class TRecordGate;
+class TZVLinkSession;
+class TZVMsgBuffer;
 class TZVRemoteMsg;
+struct TLinkRecord;
+
+// What the client thread needs of its link; the link implements it for the
+// thread alone. Every member is called on the client thread.
+class TTcpPumpHost {
+ public:
+  virtual platform::TcpSocket& Socket() = 0;
+  // The requests to write; null while the link has no buffer.
+  virtual TZVMsgBuffer* Requests() = 0;
+  // The places for records on their way to the main thread.
+  virtual TRecordGate& Gate() = 0;
+  // The session of the connection the thread serves.
+  virtual std::unique_ptr<TZVLinkSession> NewSession() = 0;
+  // Hands `record` to the main thread; the caller has taken a place for it.
+  virtual void Deliver(TLinkRecord record) = 0;
+  virtual void WriteRequest(std::unique_ptr<TZVRemoteMsg> msg) = 0;
+  // The connection cannot go on: the last call the thread makes.
+  virtual void ConnectionLost(const std::string& message) = 0;
+
+ protected:
+  ~TTcpPumpHost() = default;
+};
 
 class TTcpConnectThread {
  public:
-  explicit TTcpConnectThread(TZVServerClientTcp& tcpClient) : FRemoteClient(tcpClient) {}
+  // `body` runs once on the thread; it reports its own errors.
+  explicit TTcpConnectThread(std::function<void()> body) : FBody(std::move(body)) {}
   ~TTcpConnectThread();  // waits for the end
   TTcpConnectThread(const TTcpConnectThread&) = delete;
   TTcpConnectThread& operator=(const TTcpConnectThread&) = delete;
@@ -26,16 +56,14 @@ class TTcpConnectThread {
   void Start();
 
  private:
-  void Execute();
-
-  TZVServerClientTcp& FRemoteClient;
+  std::function<void()> FBody;
   std::thread FThread;
 };
 
 class TTcpClientThread {
  public:
-  explicit TTcpClientThread(TZVServerClientTcp& tcpClient) : FRemoteClient(tcpClient) {}
-  // Waits for the end: the owner calls Terminate and wakes the socket first.
+  explicit TTcpClientThread(TTcpPumpHost& host) : FHost(host) {}
+  // Waits for the end: the owner calls Terminate and aborts the socket first.
   ~TTcpClientThread();
   TTcpClientThread(const TTcpClientThread&) = delete;
   TTcpClientThread& operator=(const TTcpClientThread&) = delete;
@@ -45,15 +73,11 @@ class TTcpClientThread {
   void Terminate() { FTerminated = true; }
   bool Terminated() const { return FTerminated; }
 
-  // A CONNECT reply that reports success: 2, 5 or 12 in the low byte.
-  static bool IsConnectSuccess(int32_t code);
-
  private:
   void Execute();
-  void ReadReply();
-  void Dispatch(const TZVRemoteMsg& msg);
+  void Pump(TZVLinkSession& session);
 
-  TZVServerClientTcp& FRemoteClient;
+  TTcpPumpHost& FHost;
   std::atomic<bool> FTerminated{false};
   std::thread FThread;
 };

@@ -189,11 +189,23 @@ void TcpSocket::WriteAll(std::string_view bytes, std::chrono::milliseconds timeo
 }
 
 TcpSocket::WaitResult TcpSocket::WaitReadable(std::chrono::milliseconds timeout, int otherFd) {
+  const int others[1] = {otherFd};
+  return WaitAny(timeout, others, true);
+}
+
+TcpSocket::WaitResult TcpSocket::WaitAny(std::chrono::milliseconds timeout,
+                                         std::span<const int> otherFds, bool socketInput) {
+  constexpr std::size_t kMaxOthers = 4;
   const Deadline deadline = DeadlineAfter(timeout);
   if (Aborted()) return WaitResult::kAborted;
   RequireOpen(FFd);
-  pollfd waits[3] = {{FAbortFd.Get(), POLLIN, 0}, {FFd.Get(), POLLIN, 0}, {otherFd, POLLIN, 0}};
-  const int ready = PollUntil(waits, otherFd >= 0 ? 3 : 2, deadline);
+  pollfd waits[2 + kMaxOthers] = {{FAbortFd.Get(), POLLIN, 0},
+                                  {socketInput ? FFd.Get() : -1, POLLIN, 0}};
+  std::size_t count = 2;
+  for (const int fd : otherFds) {
+    if (fd >= 0 && count < 2 + kMaxOthers) waits[count++] = {fd, POLLIN, 0};
+  }
+  const int ready = PollUntil(waits, count, deadline);
   if (ready < 0) throw SocketError(errno);
   if (waits[0].revents != 0 || Aborted()) return WaitResult::kAborted;
   if (waits[1].revents != 0) return WaitResult::kReadable;

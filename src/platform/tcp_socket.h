@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -80,6 +81,11 @@ class TcpSocket {
   // kReadable, so that the following ReadSome reports it. ENOTCONN when not
   // open.
   WaitResult WaitReadable(std::chrono::milliseconds timeout, int otherFd = -1);
+  // The same for any of `otherFds` (entries of -1 are left out), with the
+  // socket's own input looked for only when `socketInput`: a reader that may
+  // not take more input yet still wakes for the others.
+  WaitResult WaitAny(std::chrono::milliseconds timeout, std::span<const int> otherFds,
+                     bool socketInput);
 
   // The first IPv4 address of `hostName` as a dotted quad. Throws
   // SocketError(kHostNotFound) with the resolver's text when it has none.

@@ -75,7 +75,8 @@ std::string ConnectionCaption(int32_t code) {
 }
 
 bool IsConnectSuccess(int32_t code) {
-  return code == kConnConnected || code == kConnAccepted || code == kConnClientReady;
+  const int32_t low = code & 0xFF;
+  return low == kConnConnected || low == kConnAccepted || low == kConnClientReady;
 }
 
 TZVEditObject LoadResultToEditObject(TZVLoadResult value) {

@@ -67,10 +67,16 @@ enum : int32_t {
   kConnTimeoutDisconnects = 13,
 };
 
+// The console's connection types: how it reaches the server.
+enum : int32_t {
+  kConnectionLocal = 1,   // the local server interface on the message bus
+  kConnectionRemote = 2,  // TCP/IP
+};
+
 // The title under which a connection notice is logged; empty for code 1 and
 // for unknown codes.
 std::string ConnectionCaption(int32_t code);
-// A CONNECT reply with code 2, 5 or 12.
+// A CONNECT reply whose code has 2, 5 or 12 in its low byte.
 bool IsConnectSuccess(int32_t code);
 
 // The result field of LOAD and OBJ_DEL: in threes, the request, its success and

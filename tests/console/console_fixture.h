@@ -29,7 +29,6 @@ class ConsoleFixture : public ::testing::Test {
 
   void TearDown() override {
     FConsole.reset();
-    SystemConsole = nullptr;
   }
 
   // The console, created and loaded on first use (settings written before
@@ -37,7 +36,6 @@ class ConsoleFixture : public ::testing::Test {
   TZVSystemConsole& Console() {
     if (!FConsole) {
       FConsole = std::make_unique<TZVSystemConsole>(std::make_unique<FakeTerminal>(FScript));
-      SystemConsole = FConsole.get();
       FConsole->Load();
     }
     return *FConsole;

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "link/fake_link_context.h"
+#include "link/link_session.h"
 #include "platform/tcp_listener.h"
 #include "protocol/frame_reader.h"
 #include "protocol/frame_writer.h"
@@ -236,7 +237,7 @@ TEST(SplitMsgResultTest, ResultTextAndFieldList) {
     TZVRemoteMsg msg("acc", "ip", 0);
     msg.SetMsgAddress("a");
     msg.SetMsg(c.body);
-    TZVServerClientTcp::SplitMsgResult(msg, ',');
+    TZVLinkSession::SplitMsgResult(msg, ',');
     EXPECT_EQ(msg.ResultMsg(), c.result) << c.body;
     EXPECT_EQ(msg.MsgAddress(), c.address) << c.body;
     EXPECT_EQ(msg.Msg(), c.msg) << c.body;
