@@ -27,7 +27,9 @@ void TZVLinkSession::Append(const char* data, std::size_t size) {
   if (!FEnded) FReader.Append(data, size);
 }
 
-bool TZVLinkSession::HasRecord() const { return !FWaiting.empty() || FReader.HasFrame(); }
+bool TZVLinkSession::HasRecord() const {
+  return !FWaiting.empty() || (!FEnded && FReader.HasFrame());
+}
 
 std::optional<TLinkRecord> TZVLinkSession::Next() {
   while (FWaiting.empty() && !FEnded && FReader.HasFrame()) {

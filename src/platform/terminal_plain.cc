@@ -10,6 +10,8 @@
 
 #include <cerrno>
 #include <chrono>
+#include <string>
+#include <string_view>
 
 #include "platform/terminal_base.h"
 
@@ -19,6 +21,31 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kReadChunk = 64 * 1024;
+
+// A line as its echo shows it: control characters (C0, DEL and the two-byte
+// C1 sequences) in caret notation, so that no input line can move the cursor
+// or drive the terminal that shows the output; everything else as it came.
+std::string EchoText(std::string_view line) {
+  std::string shown;
+  shown.reserve(line.size());
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const auto c = static_cast<unsigned char>(line[i]);
+    const auto next = i + 1 < line.size() ? static_cast<unsigned char>(line[i + 1]) : 0;
+    if (c == 0xC2 && next >= 0x80 && next <= 0x9F) {
+      shown += "M-^";
+      shown += static_cast<char>(next - 0x80 + 0x40);
+      ++i;
+    } else if (c == 0x7F) {
+      shown += "^?";
+    } else if (c < 0x20 && c != '\t') {
+      shown += '^';
+      shown += static_cast<char>(c + 0x40);
+    } else {
+      shown += static_cast<char>(c);
+    }
+  }
+  return shown;
+}
 
 class PlainTerminal final : public TerminalBase {
  public:
@@ -99,7 +126,7 @@ class PlainTerminal final : public TerminalBase {
       FindLineEnd();
       if (!line.empty() && line.back() == '\r') line.pop_back();
       // Echo as a terminal shows what was typed after its prompt.
-      Emit(line);
+      Emit(EchoText(line));
       Emit("\n");
       Flush();
       return line;

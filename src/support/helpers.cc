@@ -276,6 +276,9 @@ std::string SocketErrorText(int code) {
     case kSockConnReset:
       return "Network connection has been reset or lost.";
     case kSockTimedOut:
+      // An unanswered connect says nothing about the address: a server that
+      // is down, a firewall or a busy network look the same.
+      return "The connection timed out: the server did not answer";
     case kSockHostNotFound:
       return "Wrong host address";
     case kSockConnRefused:

@@ -10,6 +10,7 @@
 
 #include "link/fake_link_context.h"
 #include "link/link_session.h"
+#include "link/zvp_reply.h"
 #include "platform/tcp_listener.h"
 #include "protocol/frame_reader.h"
 #include "protocol/frame_writer.h"
@@ -52,12 +53,7 @@ class FakeServer {
   // A reply as the server writes it.
   static std::string Reply(TTcpCommand cmd, int32_t result, const std::string& body,
                            int32_t id = 0) {
-    TZVRemoteMsg msg("TerminalAgent", "127.0.0.1", id);
-    msg.SetTcpCommand(cmd);
-    msg.SetMsgResult(result);
-    msg.SetProtocol(18);
-    msg.SetMsg(body);
-    return BuildFrame(TZVProtocol().CreateTcpMsg(msg));
+    return ZvpReply(cmd, result, body, id);
   }
 
  private:
@@ -162,23 +158,28 @@ TEST_F(TcpClientTest, ConnectLoginSendResultAndLogoutOnAFreshConnection) {
       case TTcpCommand::tcpLogin:
         return {FakeServer::Reply(TTcpCommand::tcpLogin, 2, "welcome")};
       case TTcpCommand::tcpSendMsg:
-        return {FakeServer::Reply(TTcpCommand::tcpSendMsg, 0, "Sent\x03" "555,1,Hello,\"Bob, Jr\"")};
+        return {FakeServer::Reply(TTcpCommand::tcpSendMsg, 0,
+                                  "Sent\x03"
+                                  "555,1,Hello,\"Bob, Jr\"")};
       default:
         return {};
     }
   });
   TZVServerClientTcp& client = Start(server.Port());
   DispatchUntil([&] { return Saw("login welcome"); }, "the login");
-  client.SendMessage({"Hello\x03" "1,3,555,4,120,Subject,TerminalAgent"});
+  client.SendMessage(
+      {"Hello\x03"
+       "1,3,555,4,120,Subject,TerminalAgent"});
   DispatchUntil([&] { return Saw("result"); }, "the message result");
   EXPECT_EQ(Events.back(), "result Sent|555|pager id|Hello|Bob, Jr");
 
   const std::vector<std::string> got = server.Received();
   ASSERT_GE(got.size(), 3u);
-  EXPECT_EQ(got[0], "CONNECT 1 Connecting to Zorvane Server on 127.0.0.1:" +
-                        std::to_string(server.Port()));
+  EXPECT_EQ(got[0],
+            "CONNECT 1 Connecting to Zorvane Server on 127.0.0.1:" + std::to_string(server.Port()));
   EXPECT_THAT(got[1], HasSubstr("LOGIN 0 TerminalAgent,"));
-  EXPECT_THAT(got[2], HasSubstr("MSG_SEND 0 Hello\x03" "1,3,555"));
+  EXPECT_THAT(got[2], HasSubstr("MSG_SEND 0 Hello\x03"
+                                "1,3,555"));
 
   client.SetUserDisconnects(true);
   client.StopZVServer();
@@ -229,9 +230,16 @@ TEST(SplitMsgResultTest, ResultTextAndFieldList) {
     const char* contact;
   };
   const Case cases[] = {
-      {"OK\x03" "5,2,Hi,Ann", "OK", "5", "Hi", "Ann"},
-      {"5,x,Hi", "", "5", "Hi", "N/A"},    // no 0x03: all of it is the field list
-      {"OK\x03" "5,2", "OK", "a", "OK\x03" "5,2", "N/A"},  // two items change nothing
+      {"OK\x03"
+       "5,2,Hi,Ann",
+       "OK", "5", "Hi", "Ann"},
+      {"5,x,Hi", "", "5", "Hi", "N/A"},  // no 0x03: all of it is the field list
+      {"OK\x03"
+       "5,2",
+       "OK", "a",
+       "OK\x03"
+       "5,2",
+       "N/A"},  // two items change nothing
   };
   for (const Case& c : cases) {
     TZVRemoteMsg msg("acc", "ip", 0);

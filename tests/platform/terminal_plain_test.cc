@@ -126,6 +126,16 @@ TEST_F(PlainTerminalTest, EmptyLinesAreLines) {
   EXPECT_EQ(FTerm->ReadLine(false), "x");
 }
 
+// The line itself reaches the program as typed; only its echo is made safe.
+TEST_F(PlainTerminalTest, EchoShowsControlCharactersInCaretNotation) {
+  const std::string line =
+      "a\rb\x1b[2J\tc\x7f\xc2\x9b"
+      "d \xc3\xa9";
+  Type(line + "\n");
+  EXPECT_EQ(FTerm->ReadLine(false), line);
+  EXPECT_EQ(Screen(), "a^Mb^[[2J\tc^?M-^[d \xc3\xa9\n");
+}
+
 TEST_F(PlainTerminalTest, EndOfInputEndsAfterALastLineWithoutLineEnd) {
   Type("quit");
   EndInput();

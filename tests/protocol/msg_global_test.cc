@@ -54,10 +54,12 @@ TEST(CaptionTest, LoginAndConnectionCaptionsStayInsideTheirTables) {
   EXPECT_EQ(ConnectionCaption(-1), "");
 }
 
-TEST(CaptionTest, OnlyConnectedAcceptedAndReadyAreSuccess) {
+TEST(CaptionTest, OnlyConnectedAcceptedAndReadyAreSuccessInTheLowByte) {
   for (int code = -1; code <= 14; ++code) {
     const bool expected = code == 2 || code == 5 || code == 12;
     EXPECT_EQ(IsConnectSuccess(code), expected) << code;
+    // Only the low byte is the code.
+    EXPECT_EQ(IsConnectSuccess(code + 0x300), expected) << code;
   }
 }
 

@@ -159,7 +159,7 @@ TEST(HelpersTest, IncrementIdWrapsAndNeverRepeatsAcrossThreads) {
 }
 
 TEST(HelpersTest, SocketErrorTexts) {
-  EXPECT_EQ(SocketErrorText(10060), "Wrong host address");
+  EXPECT_EQ(SocketErrorText(10060), "The connection timed out: the server did not answer");
   EXPECT_EQ(SocketErrorText(11001), "Wrong host address");
   EXPECT_EQ(SocketErrorText(10061), "Wrong port number or the server is not running");
   EXPECT_EQ(SocketErrorText(0), "Unknown connection error");
