@@ -1,5 +1,6 @@
 #include "console/send_options.h"
 
+#include <algorithm>
 #include <optional>
 #include <string_view>
 
@@ -136,8 +137,11 @@ class TParser {
   }
 
   void Operands(const std::vector<std::string>& operands) {
-    if (operands.size() == 1 && operands[0] == "-") {
+    const bool input = std::find(operands.begin(), operands.end(), "-") != operands.end();
+    if (input && operands.size() == 1) {
       FOptions.FromInput = true;
+    } else if (input) {
+      Fail("'-' reads message lines from standard input and takes no ADDRESS or TEXT");
     } else if (operands.empty() || operands[0].empty()) {
       Fail("no address given");
     } else if (operands.size() == 1) {
