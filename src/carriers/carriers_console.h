@@ -83,8 +83,8 @@ class TZVCarriersConsole {
   // All titles joined with ", ".
   std::string DisplayNames(TZVTitleType displayType) const;
 
-  // Through the carrier setup file; failures go to its report, not to the
-  // caller (only a failure to write the report itself throws).
+  // Through the carrier setup file; failures go to its report and to
+  // TXmlCarrier's warning sink, not to the caller.
   void LoadFromFile();
   void SaveToFile() const;
 

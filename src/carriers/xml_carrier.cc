@@ -107,9 +107,42 @@ std::string TXmlCarrier::SetupFilePath() { return AppFilePath("Settings", "ZVCar
 
 TXmlCarrier::TXmlCarrier() : FFileName(SetupFilePath()) { WriteErrorLog(); }
 
-void TXmlCarrier::LoadCarriers(TZVCarriersConsole& lst) { LoadFromXML(FFileName, lst); }
+namespace {
 
-void TXmlCarrier::SaveCarriers(const TZVCarriersConsole& lst) { SaveToXML(FFileName, lst); }
+TXmlCarrier::TWarningSink& WarningSink() {
+  static TXmlCarrier::TWarningSink sink;
+  return sink;
+}
+
+}  // namespace
+
+void TXmlCarrier::SetWarningSink(TWarningSink sink) { WarningSink() = std::move(sink); }
+
+void TXmlCarrier::WarnOfFailure(std::string_view failure) const {
+  std::string line;
+  if (!failure.empty()) {
+    line = "The carriers could not be saved for the next start (" + std::string(failure) +
+           "); they hold for this run";
+  } else if (!FReportError.empty()) {
+    line = "The carrier report file could not be written: " + FReportError;
+  }
+  if (line.empty() || !WarningSink()) return;
+  // One line, whatever the reasons hold.
+  for (char& c : line) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  WarningSink()(line);
+}
+
+void TXmlCarrier::LoadCarriers(TZVCarriersConsole& lst) {
+  LoadFromXML(FFileName, lst);
+  WarnOfFailure({});
+}
+
+void TXmlCarrier::SaveCarriers(const TZVCarriersConsole& lst) {
+  SaveToXML(FFileName, lst);
+  WarnOfFailure(FLastError);
+}
 
 void TXmlCarrier::SetXMLFileName(const std::string& Value) {
   if (!CheckFileName(Value, FTypeName, kExtension, FLastError)) {
@@ -334,7 +367,11 @@ void TXmlCarrier::WriteErrorLog() {
   std::string report =
       FLastError.empty() ? "The \"" + FFileName + "\" file settings are correct." : FLastError;
   report += std::string(kLineBreak) + kLineBreak + LocalDateTimeText(TDateTime::Now()) + kLineBreak;
-  WriteFileBytes(AppFilePath("Settings", "ZVSettingsError.log"), report);
+  try {
+    WriteFileBytes(AppFilePath("Settings", "ZVSettingsError.log"), report);
+  } catch (const std::exception& e) {
+    if (FReportError.empty()) FReportError = e.what();
+  }
 }
 
 }  // namespace zv

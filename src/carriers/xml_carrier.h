@@ -1,11 +1,14 @@
 // TXmlCarrier: reads and writes the carrier setup file Settings/ZVCarriers.ccr
 // for one load or one save. Failures are not raised: they are kept in LastError
 // and written to the report file Settings/ZVSettingsError.log, which creation
-// rewrites to say the settings are correct. Only a failure to write that report
-// reaches the caller. Main thread only.
+// rewrites to say the settings are correct. The file is a cache of the last
+// connection's carriers, so a failure to write it or the report (a full disk)
+// costs the record, never the caller's work: each load or save tells it in one
+// line to the warning sink. Main thread only.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <pugixml.hpp>
 #include <string>
 #include <string_view>
@@ -19,8 +22,13 @@ class TZVCarriersConsole;
 
 class TXmlCarrier {
  public:
-  // Writes the report file; throws EFileCreateError when it cannot.
+  // Writes the report file.
   TXmlCarrier();
+
+  // Where the one-line warnings of every load and save go; without a sink
+  // they are dropped.
+  using TWarningSink = std::function<void(const std::string& line)>;
+  static void SetWarningSink(TWarningSink sink);
 
   // Settings/ZVCarriers.ccr beside the program.
   static std::string SetupFilePath();
@@ -71,12 +79,16 @@ class TXmlCarrier {
   void AddCarrierNode(const TZVCarrierConsole& carrier, pugi::xml_node parent);
   void AddFieldNodes(pugi::xml_node node, const TStringList& names, const TStringList& values);
   void CheckFieldCount(const TStringList& names, const TStringList& values);
+  // Writes the report; a failure is kept in FReportError.
   void WriteErrorLog();
+  // The one warning of a load or save, if it met a failure.
+  void WarnOfFailure(std::string_view failure) const;
 
   std::string FFileName;
   pugi::xml_document FXMLDoc;
   pugi::xml_node iObjectRoot;  // the root element while the document is open
   std::string FLastError;
+  std::string FReportError;  // the first failure to write the report
   const std::string FObjectsLabel = "carriers";
   const std::string FObjectLabel = "carrier";
   const std::string FTypeName = "Carrier";

@@ -47,6 +47,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
 std::string UsageText() {
   return R"(Usage: zvcc [--home DIR]
        zvcc --help | --version
+       zvcc send [OPTION]... ADDRESS TEXT | -   (see 'zvcc send --help')
 
 The console client of the Zorvane paging server. At its prompt type a command
 ("help" lists them) or a message line:

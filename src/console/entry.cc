@@ -9,6 +9,7 @@
 #include "carriers/xml_carrier.h"
 #include "console/command_line.h"
 #include "console/home_folder.h"
+#include "console/send_run.h"
 #include "console/system_console.h"
 #include "platform/file_replace.h"
 #include "platform/instance_lock.h"
@@ -83,14 +84,6 @@ void RunMainLoop(TZVSystemConsole& console) {
   }
 }
 
-// The one-line error report: the error's class name, ": " and its message.
-std::string ErrorReport(const std::exception& e) {
-  if (const auto* own = dynamic_cast<const Exception*>(&e)) {
-    return std::string(own->ClassName()) + ": " + own->what();
-  }
-  return std::string("Exception: ") + e.what();
-}
-
 void WriteReport(TZVSystemConsole* console, const std::string& line) {
   if (console) {
     console->Console().WriteLn(line);
@@ -108,7 +101,17 @@ bool WriteAll(std::FILE* stream, const std::string& text) {
 
 }  // namespace
 
+std::string ErrorReport(const std::exception& e) {
+  if (const auto* own = dynamic_cast<const Exception*>(&e)) {
+    return std::string(own->ClassName()) + ": " + own->what();
+  }
+  return std::string("Exception: ") + e.what();
+}
+
 int RunProgram(const std::vector<std::string>& arguments) {
+  if (!arguments.empty() && arguments.front() == "send") {
+    return RunSendProgram(std::vector<std::string>(arguments.begin() + 1, arguments.end()));
+  }
   const TCommandLine line = ParseCommandLine(arguments);
   switch (line.Action) {
     case TCommandAction::kHelp:
@@ -149,9 +152,18 @@ int RunConsole(std::unique_ptr<platform::Terminal> terminal, const std::string& 
     terminal->Flush();
     return 1;
   }
-  // What a killed run was writing when it ended; no other process writes here.
-  platform::RemoveLeftoverTemporaries(TDataAccess::IniFilePath());
-  platform::RemoveLeftoverTemporaries(TXmlCarrier::SetupFilePath());
+  // What a killed run was writing when it ended. A send on the same home may
+  // be replacing the settings file this moment: every such save holds the
+  // save lock, so the leftovers are taken under it, or left for another time.
+  {
+    platform::InstanceLock saves;
+    if (saves.LockWithin(TDataAccess::LockFilePath(),
+                         std::chrono::milliseconds(TDataAccess::kSaveWaitMs)) !=
+        platform::InstanceLock::Result::kHeldElsewhere) {
+      platform::RemoveLeftoverTemporaries(TDataAccess::IniFilePath());
+      platform::RemoveLeftoverTemporaries(TXmlCarrier::SetupFilePath());
+    }
+  }
 
   std::unique_ptr<TZVSystemConsole> console;
   int status = 0;

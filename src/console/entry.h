@@ -1,6 +1,7 @@
 // The program's entry: start-up, the main loop and shutdown.
 #pragma once
 
+#include <exception>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,5 +25,9 @@ int RunProgram(const std::vector<std::string>& arguments);
 // of piped input when a message line of the run was not sent or got no result.
 // A non-empty `notice` is shown as one line below the main screen.
 int RunConsole(std::unique_ptr<platform::Terminal> terminal, const std::string& notice = {});
+
+// The one-line report of an error that ends the program: the error's class
+// name, ": " and its message.
+std::string ErrorReport(const std::exception& e);
 
 }  // namespace zv

@@ -10,25 +10,35 @@ void TPageLedger::Sent(TPage page) {
   FOutstanding.push_back(std::move(page));
 }
 
-void TPageLedger::NotSent(int32_t number) {
+void TPageLedger::NotSent(TPage page, std::string reason) {
   ++FTotal;
-  if (number != 0) FWithout.push_back(number);
+  ++FNotSent;
+  if (page.Number != 0) FWithout.push_back(page.Number);
+  Tell({std::move(page), TPageOutcomeKind::kNotSent, {}, 0, std::move(reason)});
 }
 
-std::optional<TPage> TPageLedger::Take(std::deque<TPage>::iterator it, bool answered) {
+void TPageLedger::Tell(TPageOutcome outcome) const {
+  if (FObserver) FObserver(outcome);
+}
+
+std::optional<TPage> TPageLedger::Take(std::deque<TPage>::iterator it, TPageOutcome outcome) {
   if (it == FOutstanding.end()) return std::nullopt;
   TPage page = std::move(*it);
   FOutstanding.erase(it);
-  if (answered) {
+  if (outcome.Kind == TPageOutcomeKind::kResult) {
     ++FAnswered;
   } else {
+    if (outcome.Kind == TPageOutcomeKind::kNotSent) ++FNotSent;
     FWithout.push_back(page.Number);
   }
+  outcome.Page = page;
+  Tell(std::move(outcome));
   return page;
 }
 
 std::optional<TPage> TPageLedger::MatchResult(int32_t transactionId, std::string_view address,
-                                              std::string_view text) {
+                                              std::string_view text, std::string_view resultText,
+                                              int32_t resultCode) {
   auto it = std::find_if(FOutstanding.begin(), FOutstanding.end(),
                          [&](const TPage& p) { return p.Number == transactionId; });
   if (it == FOutstanding.end()) {
@@ -39,20 +49,24 @@ std::optional<TPage> TPageLedger::MatchResult(int32_t transactionId, std::string
     it = std::find_if(FOutstanding.begin(), FOutstanding.end(),
                       [&](const TPage& p) { return p.Address == address; });
   }
-  return Take(it, true);
+  return Take(it, {{}, TPageOutcomeKind::kResult, std::string(resultText), resultCode, {}});
 }
 
-std::optional<TPage> TPageLedger::EndWithoutResult(int32_t number) {
+std::optional<TPage> TPageLedger::EndWithoutResult(int32_t number, TPageOutcomeKind kind,
+                                                   std::string reason) {
   return Take(std::find_if(FOutstanding.begin(), FOutstanding.end(),
                            [&](const TPage& p) { return p.Number == number; }),
-              false);
+              {{}, kind, {}, 0, std::move(reason)});
 }
 
-std::vector<TPage> TPageLedger::EndAll() {
+std::vector<TPage> TPageLedger::EndAll(const std::string& reason) {
   std::vector<TPage> ended(std::make_move_iterator(FOutstanding.begin()),
                            std::make_move_iterator(FOutstanding.end()));
   FOutstanding.clear();
-  for (const TPage& page : ended) FWithout.push_back(page.Number);
+  for (const TPage& page : ended) {
+    FWithout.push_back(page.Number);
+    Tell({page, TPageOutcomeKind::kNoResult, {}, 0, reason});
+  }
   return ended;
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,13 +21,29 @@ struct TPage {
   std::string Text;
 };
 
+enum class TPageOutcomeKind { kResult, kNotSent, kNoResult };
+
+// How one page ended, as told to the ledger's observer.
+struct TPageOutcome {
+  TPage Page;
+  TPageOutcomeKind Kind = TPageOutcomeKind::kResult;
+  std::string Result;  // kResult: the server's result text
+  int32_t Code = 0;    // kResult: the server's send result
+  std::string Reason;  // otherwise: why there is no result
+};
+
 class TPageLedger {
  public:
+  // Called once for every page whose outcome becomes known, when it does.
+  using TObserver = std::function<void(const TPageOutcome&)>;
+  void SetObserver(TObserver observer) { FObserver = std::move(observer); }
+
   // The link took the page: it waits for its outcome.
   void Sent(TPage page);
   // A line that ended without reaching the server: refused by the console or
-  // the link. `number` is 0 for a line refused before it was numbered.
-  void NotSent(int32_t number);
+  // the link. The page's number is 0 for a line refused before it was
+  // numbered.
+  void NotSent(TPage page, std::string reason);
 
   // The outstanding page a message result answers, taken off the list and
   // counted as answered: the page whose number the reply carries back; else
@@ -34,18 +51,22 @@ class TPageLedger {
   // address (a server may shorten a text). None when no page matches: such a
   // result satisfies nothing.
   std::optional<TPage> MatchResult(int32_t transactionId, std::string_view address,
-                                   std::string_view text);
+                                   std::string_view text, std::string_view resultText = {},
+                                   int32_t resultCode = 0);
   // The outstanding page `number`, taken off the list and counted as ended
-  // without a result; none when it is not outstanding.
-  std::optional<TPage> EndWithoutResult(int32_t number);
+  // without a result (`kind` kNotSent when the link never sent it); none when
+  // it is not outstanding.
+  std::optional<TPage> EndWithoutResult(int32_t number, TPageOutcomeKind kind, std::string reason);
   // Every outstanding page, oldest first, taken off the list and counted as
   // ended without a result.
-  std::vector<TPage> EndAll();
+  std::vector<TPage> EndAll(const std::string& reason);
 
   std::size_t Outstanding() const { return FOutstanding.size(); }
   // Pages of the run: sent, answered, and those that ended otherwise.
   int32_t Total() const { return FTotal; }
   int32_t Answered() const { return FAnswered; }
+  // Pages that never reached the server.
+  int32_t NotSentCount() const { return FNotSent; }
   bool AnyWithout() const { return FTotal - FAnswered - static_cast<int32_t>(Outstanding()) > 0; }
   // "3 messages: 2 with a result, 1 without (15)"; pages still outstanding
   // count as without.
@@ -55,12 +76,15 @@ class TPageLedger {
   static std::string NumberList(const std::vector<TPage>& pages);
 
  private:
-  std::optional<TPage> Take(std::deque<TPage>::iterator it, bool answered);
+  std::optional<TPage> Take(std::deque<TPage>::iterator it, TPageOutcome outcome);
+  void Tell(TPageOutcome outcome) const;
 
   std::deque<TPage> FOutstanding;  // oldest first
   std::vector<int32_t> FWithout;   // numbered pages that ended without a result
   int32_t FTotal = 0;
   int32_t FAnswered = 0;
+  int32_t FNotSent = 0;
+  TObserver FObserver;
 };
 
 }  // namespace zv

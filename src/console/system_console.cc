@@ -1,6 +1,7 @@
 #include "console/system_console.h"
 
 #include "carriers/carriers_console.h"
+#include "carriers/xml_carrier.h"
 #include "link/msg_buffer.h"
 #include "link/server_client.h"
 #include "platform/host_address.h"
@@ -33,6 +34,7 @@ TZVSystemConsole::~TZVSystemConsole() {
   } catch (...) {
     // Without the operator's stop no logout notice is sent, so nothing to tell.
   }
+  TXmlCarrier::SetWarningSink(nullptr);  // it writes on this console
 }
 
 bool TZVSystemConsole::IsConnected() const { return FClientServer && FClientServer->IsActive(); }
@@ -125,7 +127,8 @@ void TZVSystemConsole::MsgResultEvent(const TZVRemoteMsg& rMsg) {
   FLog->LogItem("Send Message Result", rMsg.ResultMsg(), debug);
   // Printed whether or not it answers a page of this run; only a match
   // accounts for a page.
-  FLedger.MatchResult(rMsg.TransactionId(), rMsg.MsgAddress(), rMsg.Msg());
+  FLedger.MatchResult(rMsg.TransactionId(), rMsg.MsgAddress(), rMsg.Msg(), rMsg.ResultMsg(),
+                      rMsg.MsgResult());
   FConsole->GotoXY(0, static_cast<uint16_t>(FConsole->CursorPos().Y + 1));
   FConsole->WriteLn(
       VisibleText(StrFormat("Message Result: %s%s%d, %s, %s", rMsg.ResultMsg().c_str(), "\r\n",

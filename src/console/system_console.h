@@ -13,6 +13,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,6 +50,21 @@ class TZVSystemConsole final : public TZVLinkContext {
   void Load();
   void Save();
 
+  // Values given for one run (zvcc send), after Load. They replace the
+  // stored ones for this run and are never saved; from then on no save of
+  // this process writes a console setting: the exit save keeps only the
+  // message numbering and the log's counters, and every save keeps what the
+  // file holds for the other settings (an open console may change them).
+  struct TRunSettings {
+    std::optional<int32_t> ConnectionType;
+    std::optional<std::string> ServerIP;  // host name or IPv4 address
+    std::optional<int32_t> ServerPort;
+    std::optional<int32_t> Carrier, Priority, Age;
+    std::optional<std::string> Subject;
+    std::optional<std::string> Prompt;
+  };
+  void UseRunSettings(const TRunSettings& run);
+
   // Creates the server client of the configured type, attaches the handlers
   // and starts it; the outcome arrives later as events.
   void Start();
@@ -77,6 +93,13 @@ class TZVSystemConsole final : public TZVLinkContext {
   bool AnyMessageFailed() const { return FLedger.AnyWithout(); }
   // Every message line's outcome this run.
   const TPageLedger& Ledger() const { return FLedger; }
+  // Tells `observer` each page's outcome as it becomes known.
+  void ObservePages(TPageLedger::TObserver observer) { FLedger.SetObserver(std::move(observer)); }
+  // A page to `address` with `text` taken as they are (no line is split),
+  // with the default carrier, priority, subject and age limit.
+  void SendOrder(const std::string& address, const std::string& text);
+  // A line that is no send order, told as a page not sent for `reason`.
+  void RefuseLine(const std::string& line, const std::string& reason);
 
   // The interpreter: false only for the exit command.
   bool ReadCmdLine(const std::string& cmdLn);
@@ -205,6 +228,7 @@ class TZVSystemConsole final : public TZVLinkContext {
   // The log always carries each item's debug detail: nothing in the program
   // turns it off.
   bool FDebugMode = true;
+  bool FRunOnly = false;  // see UseRunSettings
   TZVState FStatus = TZVState::ipsStopped;
   // The link of this run, as a script sees it.
   bool FLinkReady = false;

@@ -32,7 +32,8 @@ bool TZVSystemConsole::ProcessMsgLine(const std::string& line) {
   if (items.size() > kMaxMessageFields) {
     // Dropping it silently would let the operator believe it went out.
     FConsole->WriteLn("Nothing was sent: a message line has at most six fields");
-    FLedger.NotSent(0);  // a script must not end as if it had gone out
+    // A script must not end as if it had gone out.
+    FLedger.NotSent({0, items[0], items[1]}, "a message line has at most six fields");
     return true;
   }
   const std::string carrier = std::to_string(FDefaultCarrier);
@@ -80,9 +81,10 @@ void TZVSystemConsole::SendMsg(const std::string& address, const std::string& te
   if (!bad.empty()) {
     // The server splits the seven fields at every ",": sent, the fields would
     // shift and the page could reach another address.
-    FLedger.NotSent(0);
-    FConsole->WriteLn(VisibleText("Nothing was sent to \"" + address + "\": its " + bad +
-                                  " holds \",\", which the server takes as a field separator"));
+    const std::string why =
+        "its " + bad + " holds \",\", which the server takes as a field separator";
+    FLedger.NotSent({0, address, text}, why);
+    FConsole->WriteLn(VisibleText("Nothing was sent to \"" + address + "\": " + why));
     return;
   }
   if (LinkStarting()) {
@@ -106,9 +108,10 @@ void TZVSystemConsole::SendMsg(const std::string& address, const std::string& te
                                 wirePriority + "," + wireAge + "," + wireSubject + "," + FUserId;
     const TStringList msgData{text + '\x03' + request};
     if (!FClientServer) {
-      FLedger.NotSent(n);
-      ConnectInfoEvent(1, StrFormat("Not connected to the server on %s:%d", FServerAddress.c_str(),
-                                    FServerPort));
+      const std::string line =
+          StrFormat("Not connected to the server on %s:%d", FServerAddress.c_str(), FServerPort);
+      FLedger.NotSent({n, address, text}, line);
+      ConnectInfoEvent(1, line);
       return;
     }
     try {
@@ -119,16 +122,25 @@ void TZVSystemConsole::SendMsg(const std::string& address, const std::string& te
       FLedger.Sent({n, address, text});
     } catch (const std::exception& e) {
       // The operator must never believe that a message went out when it did not.
-      FLedger.NotSent(n);
+      FLedger.NotSent({n, address, text}, e.what());
       const std::string line =
           "Message " + std::to_string(n) + " to \"" + address + "\" was not sent: " + e.what();
       FLog->LogItem("Message Not Sent", line, debug);
       FConsole->WriteLn(VisibleText(line));
     }
   } catch (const std::exception& e) {
-    FLedger.NotSent(n);
+    FLedger.NotSent({n, address, text}, e.what());
     FConsole->WriteLn(e.what());
   }
+}
+
+void TZVSystemConsole::SendOrder(const std::string& address, const std::string& text) {
+  SendMsg(address, text, {}, {}, {}, {});
+}
+
+void TZVSystemConsole::RefuseLine(const std::string& line, const std::string& reason) {
+  FLedger.NotSent({0, line, {}}, reason);
+  FConsole->WriteLn(VisibleText("Nothing was sent for \"" + line + "\": " + reason));
 }
 
 void TZVSystemConsole::SendHeldOrders() {
@@ -143,7 +155,7 @@ void TZVSystemConsole::DropHeldOrders(const std::string& reason) {
   FHeldOrders.clear();
   if (!held.empty() && FConsole->CursorPos().X != 0) FConsole->WriteLn();
   for (const TMsgOrder& o : held) {
-    FLedger.NotSent(0);
+    FLedger.NotSent({0, o.Address, o.Text}, reason);
     const std::string line = "The message to \"" + o.Address + "\" was not sent: " + reason;
     FLog->LogItem("Message Not Sent", line, o.Address + "," + o.Text);
     FConsole->WriteLn(VisibleText(line));
@@ -151,7 +163,7 @@ void TZVSystemConsole::DropHeldOrders(const std::string& reason) {
 }
 
 void TZVSystemConsole::EndOutstandingPages(const std::string& reason) {
-  const std::vector<TPage> ended = FLedger.EndAll();
+  const std::vector<TPage> ended = FLedger.EndAll(reason);
   if (ended.empty()) return;
   if (FConsole->CursorPos().X != 0) FConsole->WriteLn();  // not after a standing prompt
   const std::string line =
@@ -163,7 +175,10 @@ void TZVSystemConsole::EndOutstandingPages(const std::string& reason) {
 
 void TZVSystemConsole::MsgFailedEvent(int32_t msgNo, TMsgFailure failure,
                                       const std::string& reason) {
-  const std::optional<TPage> page = FLedger.EndWithoutResult(msgNo);
+  const std::optional<TPage> page = FLedger.EndWithoutResult(
+      msgNo,
+      failure == TMsgFailure::mfNotSent ? TPageOutcomeKind::kNotSent : TPageOutcomeKind::kNoResult,
+      reason);
   if (!page) return;  // its outcome was told already
   const std::string line =
       "Message " + std::to_string(msgNo) + " to \"" + page->Address + "\"" +

@@ -9,6 +9,7 @@
 #include <type_traits>
 
 #include "carriers/carriers_console.h"
+#include "carriers/xml_carrier.h"
 #include "console/system_console.h"
 #include "link/server_client.h"
 #include "platform/message_queue.h"
@@ -25,6 +26,7 @@ namespace zv {
 namespace {
 
 constexpr std::string_view kSection = "ConsoleSys";
+constexpr std::string_view kNumberingKey = "LastMsgNo";
 constexpr int32_t kMaxPort = 65535;
 constexpr std::size_t kMaxPromptLength = 15;
 constexpr int32_t kNoUpperLimit = 2147483647;
@@ -62,7 +64,8 @@ void TZVSystemConsole::Load() {
     queue->Post([this, line] { FConsole->WriteLn(line); });
   };
   FLog->SetWarningSink(sink);
-  FNumbering = std::make_unique<TMsgNumbering>(std::string(kSection), "LastMsgNo");
+  TXmlCarrier::SetWarningSink(sink);
+  FNumbering = std::make_unique<TMsgNumbering>(std::string(kSection), std::string(kNumberingKey));
   FNumbering->SetWarningSink(sink);
   FNumbering->Load();
   LoadSettings(sink);
@@ -101,11 +104,54 @@ void TZVSystemConsole::LoadSettings(const std::function<void(const std::string&)
   FCmdPrompt = VisibleText(checked(kCmdPrompt));
 }
 
+namespace {
+
+// Puts what the file holds for the console's settings into the store, all but
+// the message numbering, whose merge decides that value.
+void KeepStoredSettings(const TIniStore& onDisk) {
+  for (const TIniSection& section : onDisk.Sections()) {
+    if (!SameTextAscii(section.Name, kSection)) continue;
+    for (const std::string& line : section.Lines) {
+      const std::size_t eq = line.find('=');
+      if (eq == std::string::npos) continue;
+      const std::string_view key = std::string_view(line).substr(0, eq);
+      if (SameTextAscii(key, kNumberingKey)) continue;
+      TDataAccess::WriteToIni(kSection, key, std::string_view(line).substr(eq + 1));
+    }
+    return;  // the first section of the name is the one read
+  }
+}
+
+}  // namespace
+
+void TZVSystemConsole::UseRunSettings(const TRunSettings& run) {
+  FRunOnly = true;
+  if (FNumbering) {
+    TDataAccess::ShareSaves([numbering = FNumbering.get()](const TIniStore& onDisk) {
+      KeepStoredSettings(onDisk);
+      numbering->Merge(onDisk);
+    });
+  }
+  FConnectionType = run.ConnectionType.value_or(FConnectionType);
+  FServerAddress = run.ServerIP.value_or(FServerAddress);
+  FServerPort = run.ServerPort.value_or(FServerPort);
+  FDefaultCarrier = run.Carrier.value_or(FDefaultCarrier);
+  FDefaultPriority = run.Priority.value_or(FDefaultPriority);
+  FDefaultAge = run.Age.value_or(FDefaultAge);
+  FDefaultSubject = run.Subject.value_or(FDefaultSubject);
+  FCmdPrompt = run.Prompt.value_or(FCmdPrompt);
+}
+
 // At exit: a failure is told, and the run still ends as it would have (the
 // results of its messages are in; the operator's changes were saved when made).
 void TZVSystemConsole::Save() {
   try {
     if (FNumbering) FNumbering->PrepareExitSave();
+    if (FRunOnly) {
+      FLog->StoreSettings();
+      TDataAccess::SaveIni();
+      return;
+    }
     SaveSettings();
   } catch (const std::exception& e) {
     FConsole->WriteLn(std::string("The settings could not be saved: ") + e.what());

@@ -112,6 +112,9 @@ void BlockTerminalSignals();
 // opened later takes their place. Call first thing in main.
 void OpenMissingStandardDescriptors();
 
+// Whether standard error is a terminal (a place for a passing progress line).
+bool StandardErrorIsTerminal();
+
 // The program's text is UTF-8: the character type is taken from the
 // environment where it is UTF-8, otherwise C.UTF-8, so that what is typed and
 // shown keeps every character whatever the environment says. The other

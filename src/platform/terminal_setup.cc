@@ -21,6 +21,8 @@ void OpenMissingStandardDescriptors() {
   }
 }
 
+bool StandardErrorIsTerminal() { return isatty(STDERR_FILENO) != 0; }
+
 void UseUtf8Characters() {
   std::setlocale(LC_ALL, "");
   if (std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0) return;

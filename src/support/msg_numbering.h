@@ -59,8 +59,11 @@ class TMsgNumbering {
   // process reserved beyond this one's block meanwhile. For the clean exit.
   void PrepareExitSave();
 
- private:
+  // The numbering's part of a shared save (see TDataAccess::ShareSaves), for
+  // an owner that puts a merge of its own in place of the numbering's.
   void Merge(const TIniStore& onDisk);
+
+ private:
   void Warn(const std::string& line);
 
   const std::string FSection;

@@ -1,0 +1,191 @@
+#include "console/send_run.h"
+
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <functional>
+
+#include "console/entry.h"
+#include "console/home_folder.h"
+#include "console/send_report.h"
+#include "console/send_terminal.h"
+#include "console/system_console.h"
+#include "platform/message_queue.h"
+#include "support/exceptions.h"
+#include "support/text.h"
+
+namespace zv {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::chrono::milliseconds kPollInterval{300};
+// A batch that takes longer than this shows its progress.
+constexpr std::chrono::seconds kProgressAfter{2};
+constexpr int kStandardInput = 0;
+constexpr int kStandardOutput = 1;
+constexpr int kStandardError = 2;
+
+// Drives one console through a run: the start, the pages, the wait for their
+// outcomes, the end.
+class TSendRun {
+ public:
+  TSendRun(const TSendOptions& options, TZVSystemConsole& console, TSendTerminal& terminal,
+           bool progress)
+      : FOptions(options), FConsole(console), FTerminal(terminal), FProgress(progress) {}
+
+  // Returns once every page has its outcome, the time-out has passed or a
+  // signal came (thrown as InputEnded); true when the time-out ended it.
+  bool Run() {
+    platform::MessageDispatcher& dispatcher = platform::MessageDispatcher::Main();
+    bool inputOpen = FOptions.FromInput;
+    if (!inputOpen) FConsole.SendOrder(FOptions.Address, FOptions.Text);
+    while (true) {
+      FTerminal.BeginEventOutput();
+      dispatcher.DispatchPending();
+      FTerminal.EndEventOutput();
+      // One line per pass, as the console takes them: the link's events keep
+      // pace with a long batch.
+      if (inputOpen && FTerminal.KeyPressed()) inputOpen = TakeLine();
+      const bool done = !inputOpen && !FConsole.LinkStarting() && FConsole.PendingResults() == 0;
+      FTerminal.Flush();
+      const auto now = Clock::now();
+      if (FProgress && now - FStarted >= kProgressAfter) FTerminal.ShowProgress(Progress());
+      if (done) return false;
+      if (now >= FDeadline) return true;
+      const auto bound = std::min(
+          kPollInterval, std::chrono::duration_cast<std::chrono::milliseconds>(FDeadline - now));
+      if (inputOpen) {
+        FTerminal.Wait(bound, dispatcher.WakeFd());
+      } else {
+        FTerminal.WaitEvents(bound, dispatcher.WakeFd());
+      }
+    }
+  }
+
+ private:
+  // Reads and hands on one line; false at the end of input.
+  bool TakeLine() {
+    std::string line;
+    try {
+      line = FTerminal.ReadLine(false);
+    } catch (const platform::InputEnded& ended) {
+      if (ended.Signal != 0) throw;
+      return false;
+    }
+    if (Trim(line).empty()) return true;
+    // A command would act on the console (or ask at a prompt no one answers).
+    if (FConsole.CheckMode(line) != TCmdMode::cmMsg) {
+      FConsole.RefuseLine(line, "not a message line (address,text[,carrier,...])");
+    } else {
+      FConsole.ReadCmdLine(line);
+    }
+    return true;
+  }
+
+  std::string Progress() const {
+    const TPageLedger& ledger = FConsole.Ledger();
+    const int32_t without =
+        ledger.Total() - ledger.Answered() - static_cast<int32_t>(ledger.Outstanding());
+    return ProgressText({ledger.Total() - ledger.NotSentCount(), ledger.Answered(), without});
+  }
+
+  const TSendOptions& FOptions;
+  TZVSystemConsole& FConsole;
+  TSendTerminal& FTerminal;
+  const bool FProgress;
+  const Clock::time_point FStarted = Clock::now();
+  const Clock::time_point FDeadline = FStarted + FOptions.Timeout;
+};
+
+bool WriteAll(std::FILE* stream, const std::string& text) {
+  return std::fputs(text.c_str(), stream) >= 0 && std::fflush(stream) == 0;
+}
+
+}  // namespace
+
+int RunSend(const TSendOptions& options, std::unique_ptr<platform::Terminal> terminal,
+            bool progress) {
+  auto owned = std::make_unique<TSendTerminal>(std::move(terminal), progress ? stderr : nullptr);
+  TSendTerminal& term = *owned;
+  std::unique_ptr<TZVSystemConsole> console;
+  int status = 0;
+  try {
+    console = std::make_unique<TZVSystemConsole>(std::move(owned));
+    console->Load();
+    TZVSystemConsole::TRunSettings run = options.Run;
+    run.Prompt = "";  // no one reads a prompt
+    console->UseRunSettings(run);
+    if (options.Json) {
+      console->ObservePages([&term](const TPageOutcome& outcome) {
+        term.ClearProgress();
+        WriteAll(stdout, OutcomeJson(outcome) + "\n");
+      });
+    }
+    try {
+      console->Start();
+    } catch (const std::exception& e) {
+      throw EZVException(std::string("The link could not start: ") + e.what());
+    }
+    bool timedOut = false;
+    std::string endReason;
+    try {
+      timedOut = TSendRun(options, *console, term, progress).Run();
+      if (timedOut) {
+        endReason = "the time-out of " + std::to_string(options.Timeout.count()) + " s passed";
+      }
+    } catch (const platform::InputEnded& signal) {
+      status = 128 + signal.Signal;
+      endReason = "the run was interrupted";
+    }
+    if (console->Console().CursorPos().X != 0) console->Console().WriteLn();
+    console->Save();
+    try {
+      console->Stop(endReason);
+    } catch (const std::exception& e) {
+      console->Console().WriteLn(e.what());  // the server was not told; the pages are told
+    }
+    console->Console().Flush();
+    term.ClearProgress();
+    if (console->Ledger().Total() > 0) WriteAll(stderr, console->Ledger().Summary() + "\n");
+    if (status == 0) status = SendExitStatus(console->Ledger());
+  } catch (const std::exception& e) {
+    term.ClearProgress();
+    if (console) console->Console().Flush();
+    WriteAll(stderr, "zvcc send: " + ErrorReport(e) + "\n");
+    status = kSendStatusFailed;
+  }
+  console.reset();
+  return status;
+}
+
+int RunSendProgram(const std::vector<std::string>& arguments) {
+  const TSendOptions options = ParseSendOptions(arguments);
+  switch (options.Action) {
+    case TSendAction::kHelp:
+      if (WriteAll(stdout, SendUsageText())) return 0;
+      WriteAll(stderr, "zvcc: cannot write the output\n");
+      return kSendStatusFailed;
+    case TSendAction::kUsageError:
+      WriteAll(stderr, "zvcc send: " + options.Error + "\nTry 'zvcc send --help'.\n");
+      return kSendStatusUsage;
+    case TSendAction::kRun:
+      break;
+  }
+  platform::BlockTerminalSignals();
+  platform::UseUtf8Characters();
+  try {
+    const std::string notice = SetUpHome(options.Home);
+    if (!notice.empty()) WriteAll(stderr, notice + "\n");
+  } catch (const std::exception& e) {
+    WriteAll(stderr, "zvcc send: " + ErrorReport(e) + "\n");
+    return kSendStatusFailed;
+  }
+  // The console's transcript goes where the outcomes are wanted: on standard
+  // output, or on standard error beside the JSON lines.
+  const int transcript = options.Json ? kStandardError : kStandardOutput;
+  const bool progress = options.FromInput && platform::StandardErrorIsTerminal();
+  return RunSend(options, platform::CreatePlainTerminal(kStandardInput, transcript), progress);
+}
+
+}  // namespace zv

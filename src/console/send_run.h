@@ -1,0 +1,29 @@
+// "zvcc send": pages for scripts and alerting tools. A console without a
+// person at it is given a start and the pages, waits for every page's outcome
+// within the run's time-out and ends, telling each outcome. It takes no
+// instance lock: it may run beside a console and other sends on one home.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "console/send_options.h"
+#include "platform/terminal.h"
+
+namespace zv {
+
+// The program's "send" command, given the arguments that follow the word:
+// --help prints and returns 0; a wrong command line is told on standard error
+// and returns 2; otherwise it sets up the home (an error there returns 1) and
+// runs the send on standard input and output.
+int RunSendProgram(const std::vector<std::string>& arguments);
+
+// One run on `terminal`, the console's terminal (its output is the console's
+// transcript); the JSON lines of `options.Json` and the summary are written on
+// standard output and standard error. `progress`: a passing progress line for
+// a batch from standard input. Returns the exit status.
+int RunSend(const TSendOptions& options, std::unique_ptr<platform::Terminal> terminal,
+            bool progress);
+
+}  // namespace zv

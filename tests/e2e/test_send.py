@@ -1,0 +1,151 @@
+"""zvcc send against zvsim on loopback: outcomes, exit statuses, JSON lines,
+several runs on one home beside an open console."""
+
+import json
+import subprocess
+import unittest
+
+from zvcc_e2e import DEADLINE, Installation, Screen, Simulator, main
+
+PROMPT = "Zorvane Send >"
+
+
+def sent_numbers(frames):
+    """The message numbers of the MSG_SEND frames the simulator received."""
+    return [int(f["body"].split("\x03", 1)[1].split(",", 1)[0])
+            for f in frames if f.get("command") == "MSG_SEND"]
+
+
+class SendTest(unittest.TestCase):
+    def setUp(self):
+        self.inst = Installation()
+        self.sims = []
+
+    def tearDown(self):
+        for sim in self.sims:
+            sim.remove()
+        self.inst.remove()
+
+    def simulator(self, *options):
+        sim = Simulator(*options)
+        self.sims.append(sim)
+        return sim
+
+    def start_send(self, args, text=""):
+        return subprocess.Popen([self.inst.program, "send"] + list(args), cwd="/",
+                                stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE), text
+
+    def send(self, args, text=""):
+        """Runs zvcc send; returns (status, stdout, stderr)."""
+        done = subprocess.run([self.inst.program, "send"] + list(args), input=text.encode(),
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd="/",
+                              timeout=DEADLINE)
+        return done.returncode, done.stdout.decode(), done.stderr.decode()
+
+    def test_runs_and_their_outcomes(self):
+        good = self.simulator()
+        mute = self.simulator("--stall-mid-frame", "send")
+        server = "127.0.0.1:%d" % good.port
+        # A port nobody listens on: the mute simulator's, once it is gone.
+        gone = self.simulator()
+        closed = "127.0.0.1:%d" % gone.port
+        gone.stop()
+        runs = [
+            # (arguments, input, status, outcomes of the JSON lines or None)
+            (["--server", server, "555", "Disk full, on db1"], "", 0, None),
+            (["--server", server, "--json", "-"], "555,Hello\n556,World,,2\n", 0,
+             ["result", "result"]),
+            (["--server", server, "--json", "-"], "555,Hi\nhelp\n1,2,3,4,5,6,7\n", 3,
+             ["not sent", "not sent", "result"]),
+            (["--server", "127.0.0.1:%d" % mute.port, "--timeout", "2", "--json", "555", "x"],
+             "", 3, ["no result"]),
+            (["--server", closed, "--json", "555", "x"], "", 3, ["not sent"]),
+        ]
+        for args, text, status, outcomes in runs:
+            with self.subTest(args=args, text=text):
+                got, out, err = self.send(args, text)
+                self.assertEqual(got, status, out + err)
+                if outcomes is None:
+                    self.assertIn("Message Result: ", out)
+                    self.assertIn("555, Disk full, on db1", out)
+                    continue
+                lines = [json.loads(line) for line in out.splitlines()]
+                self.assertEqual(sorted(o["outcome"] for o in lines), sorted(outcomes), out)
+                for line in lines:
+                    self.assertIn("result" if line["outcome"] == "result" else "reason", line)
+                self.assertRegex(err, r"\d+ messages?: ")
+        body = [f["body"] for f in good.frames() if f.get("command") == "MSG_SEND"]
+        self.assertTrue(any(b.startswith("World\x03") and ",556,2," in b for b in body), body)
+
+    def test_usage_errors(self):
+        for args in (["555"], ["--bogus", "555", "x"], ["--priority", "9", "555", "x"],
+                     ["--server", "h:1", "--local", "555", "x"], ["--timeout", "abc", "-"]):
+            with self.subTest(args=args):
+                status, out, err = self.send(args)
+                self.assertEqual(status, 2)
+                self.assertEqual(out, "")
+                self.assertTrue(err.startswith("zvcc send: "), err)
+        status, out, _ = self.send(["--help"])
+        self.assertEqual(status, 0)
+        self.assertIn("zvcc send [OPTION]... ADDRESS TEXT", out)
+
+    def test_beside_a_console_and_each_other(self):
+        sim = self.simulator()
+        self.inst.point_at(sim.port, address="127.0.0.2", connection=1)
+        before = self.inst.ini()
+        screen = Screen(self.inst)
+        screen.wait_prompt(PROMPT)
+        # The console's own link goes to the same simulator.
+        screen.type_line("con /s")
+        screen.wait_text("Set Connection")
+        screen.child.send(b"2\r")
+        screen.wait_text("connection id")
+        screen.child.send(b"y\r127.0.0.1\r%d\r" % sim.port)
+        screen.wait_prompt(PROMPT)
+        screen.type_line("start")
+        screen.wait_for(lambda s: "Connected to the server" in s.lines(), "the ready line")
+        # The server takes one login per account: each send has a server of its own.
+        sims = [self.simulator() for _ in range(4)]
+        batch = "".join("55%d,page %d\n" % (i, i) for i in range(10))
+        runs = [subprocess.Popen([self.inst.program, "send", "--server", "127.0.0.1:%d" % s.port,
+                                  "--json", "-"],
+                                 cwd="/", stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                 stderr=subprocess.DEVNULL) for s in sims]
+        for i in range(5):
+            screen.type_line("777,console %d" % i)
+        outputs = [run.communicate(batch.encode(), timeout=DEADLINE)[0] for run in runs]
+        self.assertEqual([run.returncode for run in runs], [0] * 4)
+        screen.wait_for(lambda s: s.text().count("777, console") == 5, "the console's results")
+        numbers = [n for s in [sim] + sims for n in sent_numbers(s.frames())]
+        self.assertEqual(len(numbers), 45)
+        self.assertEqual(len(set(numbers)), 45, numbers)
+        for out in outputs:
+            self.assertEqual([json.loads(l)["outcome"] for l in out.decode().splitlines()],
+                             ["result"] * 10)
+        screen.type_line("q")
+        self.assertEqual(screen.wait_exit(), 0)
+        ini = self.inst.ini().decode("utf-8-sig")
+        # Whole, with the console's settings as it saved them and a numbering
+        # beyond every number handed out.
+        self.assertIn("ServerIP=127.0.0.1\r\n", ini)
+        self.assertIn("ConnectionId=2\r\n", ini)
+        last = int(ini.split("LastMsgNo=", 1)[1].split("\r\n", 1)[0])
+        self.assertGreaterEqual(last, max(numbers))
+        self.assertTrue(ini.rstrip("\r\n").endswith("LogEnabled=1"), ini)
+        self.assertNotEqual(self.inst.ini(), before)
+
+    def test_stored_connection_is_left_alone(self):
+        sim = self.simulator()
+        self.inst.point_at(6022, address="10.9.8.7", connection=1)
+        status, _, err = self.send(["--server", "127.0.0.1:%d" % sim.port, "555", "x"])
+        self.assertEqual(status, 0, err)
+        ini = self.inst.ini().decode("utf-8-sig")
+        for line in ("ConnectionId=1\r\n", "ServerIP=10.9.8.7\r\n", "ServerPort=6022\r\n"):
+            self.assertIn(line, ini)
+        self.assertRegex(ini, r"LastMsgNo=[1-9]")
+        self.assertIn("Sending message to \"555\"", self.inst.log_text())
+
+
+if __name__ == "__main__":
+    main()
