@@ -355,6 +355,53 @@ def rss_of(zvcc, zvsim, carriers):
     return usage.ru_maxrss * 1024
 
 
+def flood(zvcc, zvsim, count):
+    """A server that sends `count` unsolicited results as fast as it can, to a
+    console whose input stays open: the console's peak resident memory while
+    it prints them, the results printed per second, and how long SIGTERM takes
+    to end it in the middle of the flood."""
+    sim, port = start_sim(zvsim, "--flood", str(count))
+    folder = Folder(zvcc, port)
+    proc = subprocess.Popen([folder.program], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                            stderr=subprocess.DEVNULL)
+    seen = [0]
+
+    def read():
+        tail = b""
+        for chunk in iter(lambda: proc.stdout.read1(65536), b""):
+            data = tail + chunk
+            seen[0] += data.count(b"Message Result:")
+            tail = data[-20:]
+            seen[0] -= tail.count(b"Message Result:")
+        seen[0] += tail.count(b"Message Result:")
+
+    reader = threading.Thread(target=read, daemon=True)
+    reader.start()
+    proc.stdin.write(b"start\n")
+    proc.stdin.flush()
+    peak, began, stop_took = 0, None, None
+    deadline = time.monotonic() + 120
+    try:
+        while time.monotonic() < deadline:
+            with open("/proc/%d/status" % proc.pid) as f:
+                rss = int(f.read().split("VmRSS:")[1].split()[0]) * 1024
+            peak = max(peak, rss)
+            if began is None and seen[0] > 0:
+                began = (time.monotonic(), seen[0])
+            if seen[0] >= count // 2:
+                break
+            time.sleep(0.02)
+        rate = (seen[0] - began[1]) / (time.monotonic() - began[0]) if began else 0.0
+        start = time.monotonic()
+        proc.terminate()
+        proc.wait(timeout=30)
+        stop_took = time.monotonic() - start
+    finally:
+        end_all(proc, sim)
+        folder.remove()
+    return peak, rate, stop_took
+
+
 def start_to_main_screen(zvcc, runs):
     """Time from starting the program in a terminal to its prompt on the main
     screen, median over `runs` runs."""
@@ -487,12 +534,15 @@ def main():
     parser.add_argument("--micro", help="folder of the built micro benchmarks")
     parser.add_argument("--client", help="the minimal pipelined client, for the ratio")
     parser.add_argument("--kills", type=int, default=20, help="kills of the kill test (0: none)")
+    parser.add_argument("--flood", type=int, default=1000000,
+                        help="unsolicited results of the flood test (0: none)")
     args = parser.parse_args()
 
     send, result = latencies(args.zvcc, args.zvsim, args.probes)
     results, elapsed, status = throughput(args.zvcc, args.zvsim, args.messages)
     minimal = pipelined(args.client, args.zvsim, args.messages) if args.client else None
     kills = kill_test(args.zvcc, args.zvsim, args.kills) if args.kills else None
+    flooded = flood(args.zvcc, args.zvsim, args.flood) if args.flood else None
     cpu = idle_cpu(args.zvcc, args.zvsim, args.idle)
     rss = rss_of(args.zvcc, args.zvsim, args.carriers)
     startup = start_to_main_screen(args.zvcc, 20)
@@ -516,6 +566,13 @@ def main():
     if kills:
         rows.append(("kill test: %d kills, then a whole run: numbers on the wire, repeated"
                      % args.kills, "%d, %d repeated (zvcc.ini and %d log items whole)" % kills))
+    if flooded:
+        peak, rate, took = flooded
+        rows += [
+            ("flood of unsolicited results: peak resident memory", "%.1f MiB" % (peak / 1048576.0)),
+            ("flood of unsolicited results: printed per second", "%.0f" % rate),
+            ("flood of unsolicited results: SIGTERM to exit", ms(took)),
+        ]
     rows += [
         ("idle connected console: processor time per minute", "%.3f s" % cpu),
         ("peak resident memory, %d carriers loaded and listed" % args.carriers,
