@@ -176,8 +176,9 @@ void TZVSystemConsole::LoadObjectsEvent(bool success, TZVEditObject /*objType*/,
   FCarriers->SaveToFile();
   FClientServer->SetBusy(false);
   if (FConnectionType == kConnectionLocal) {
-    ConnectInfoEvent(12, StrFormat("Client \"Console Client\" on %s ready to communicate",
-                                   FHostAddress.c_str()));
+    ConnectInfoEvent(
+        kConnClientReady,
+        StrFormat("Client \"Console Client\" on %s ready to communicate", FHostAddress.c_str()));
   }
   FClientServer->ConfirmReady();
 }

@@ -111,7 +111,7 @@ void TZVSystemConsole::SendMsg(const std::string& address, const std::string& te
       const std::string line =
           StrFormat("Not connected to the server on %s:%d", FServerAddress.c_str(), FServerPort);
       FLedger.NotSent({n, address, text}, line);
-      ConnectInfoEvent(1, line);
+      ConnectInfoEvent(kConnConnect, line);
       return;
     }
     try {

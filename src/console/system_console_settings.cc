@@ -294,7 +294,7 @@ void TZVSystemConsole::SetMsgSettings() {
 
 void TZVSystemConsole::SetConnection() {
   if (FClientServer && FClientServer->IsActive()) {
-    ConnectInfoEvent(1,
+    ConnectInfoEvent(kConnConnect,
                      "Cannot change a connection type while connected to the server.\r\n"
                      "Please, disconnect from the server and try again.");
     return;

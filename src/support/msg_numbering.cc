@@ -1,5 +1,6 @@
 #include "support/msg_numbering.h"
 
+#include <algorithm>
 #include <exception>
 #include <utility>
 
@@ -93,7 +94,7 @@ int32_t TMsgNumbering::Next() {
     if (FReserving) {
       // No save got as far as the merge: the block is taken in memory only.
       FReserving = false;
-      FLimit = Advance(FLast, kBlockSize);
+      FLimit = Advance(FLast, NextBlockSize());
       TDataAccess::WriteToIni(FSection, FKey, FLimit);
     }
     number = FLast = Advance(FLast, 1);
@@ -124,7 +125,7 @@ void TMsgNumbering::Merge(const TIniStore& onDisk) {
       // the numbers in between belong to other processes.
       FReserving = false;
       FLast = Later(FLast, onFile);
-      FLimit = Advance(FLast, kBlockSize);
+      FLimit = Advance(FLast, NextBlockSize());
       value = FLimit;
     } else if (FExitSave) {
       FExitSave = false;
@@ -141,6 +142,13 @@ void TMsgNumbering::Merge(const TIniStore& onDisk) {
   }
   if (value == 0 && !onDisk.Value(FSection, FKey)) return;  // nothing to keep yet
   TDataAccess::WriteToIni(FSection, FKey, value);
+}
+
+int32_t TMsgNumbering::NextBlockSize() {
+  const int32_t doublings = ++FBlocks - kSteadyBlocks;
+  if (doublings <= 0) return kBlockSize;
+  if (doublings >= 6) return kMaxBlockSize;  // 32 << 5 already is
+  return std::min(kMaxBlockSize, kBlockSize << doublings);
 }
 
 void TMsgNumbering::Warn(const std::string& line) {

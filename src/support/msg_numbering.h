@@ -29,7 +29,13 @@ class TMsgNumbering {
   using TWarningSink = std::function<void(const std::string& line)>;
 
   static constexpr int32_t kLastNumber = 2147483646;
+  // A process's first kSteadyBlocks blocks hold kBlockSize numbers each; each
+  // later one twice the one before, up to kMaxBlockSize: a long batch rewrites
+  // the file a dozen times, not once per 32 pages, and a kill skips at most
+  // one block.
   static constexpr int32_t kBlockSize = 32;
+  static constexpr int32_t kSteadyBlocks = 4;
+  static constexpr int32_t kMaxBlockSize = 1024;
 
   // Takes part in every save of the settings store while it lives (one
   // numbering per store). Hands out nothing until Load.
@@ -65,13 +71,16 @@ class TMsgNumbering {
 
  private:
   void Warn(const std::string& line);
+  // The size of the block being reserved now, counting it.
+  int32_t NextBlockSize() REQUIRES(FStateLock);
 
   const std::string FSection;
   const std::string FKey;
   platform::Mutex FDrawLock;  // one thread draws (and reserves) at a time
   mutable platform::Mutex FStateLock;
-  int32_t FLast GUARDED_BY(FStateLock) = 0;   // the last number handed out
-  int32_t FLimit GUARDED_BY(FStateLock) = 0;  // the last number of the reserved block
+  int32_t FLast GUARDED_BY(FStateLock) = 0;    // the last number handed out
+  int32_t FLimit GUARDED_BY(FStateLock) = 0;   // the last number of the reserved block
+  int32_t FBlocks GUARDED_BY(FStateLock) = 0;  // blocks this process has reserved
   bool FLoaded GUARDED_BY(FStateLock) = false;
   bool FReserving GUARDED_BY(FStateLock) = false;
   bool FExitSave GUARDED_BY(FStateLock) = false;

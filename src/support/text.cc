@@ -269,6 +269,14 @@ std::vector<std::string> SplitLines(std::string_view text) {
 }
 
 std::string VisibleText(std::string_view utf8) {
+  // Most texts are printable ASCII with proper line ends: they show as they are.
+  bool plain = true;
+  for (std::size_t i = 0; i < utf8.size() && plain; ++i) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    plain = (c >= 0x20 && c < 0x7F) || c == '\n' || c == '\t' ||
+            (c == '\r' && i + 1 < utf8.size() && utf8[i + 1] == '\n');
+  }
+  if (plain) return std::string(utf8);
   // Round trip through UTF-16 replaces malformed bytes; then the controls.
   const std::u16string units = Utf8ToUtf16(utf8);
   std::u16string shown;

@@ -71,6 +71,21 @@ TEST_F(MsgNumberingTest, NoNumberRepeatsAfterAKillAndNoneIsSkippedAfterACleanExi
   }
 }
 
+// A long batch reserves ever larger blocks, so it rewrites the file seldom;
+// a kill still skips at most one (the largest) block.
+TEST_F(MsgNumberingTest, ALongBatchReservesLargerBlocksUpToTheLimit) {
+  constexpr int kDraws = 5000;
+  {
+    TMsgNumbering numbering("ConsoleSys", "LastMsgNo");
+    numbering.Load();
+    for (int i = 1; i <= kDraws; ++i) ASSERT_EQ(numbering.Next(), i);
+  }
+  Restart();
+  const int32_t stored = Stored();
+  EXPECT_GT(stored - kDraws, kBlock);
+  EXPECT_LE(stored - kDraws, TMsgNumbering::kMaxBlockSize);
+}
+
 // Another process reserves beyond this one's block: this one's next block
 // starts after it, and its clean exit does not lower the file.
 TEST_F(MsgNumberingTest, AnotherProcessesReservationIsNeverLoweredOrReused) {
