@@ -236,18 +236,27 @@ void TZVServerClientTcp::SendConnectInfo(TTcpCommand cmd, int32_t result, const 
 }
 
 void TZVServerClientTcp::WriteRequest(std::unique_ptr<TZVRemoteMsg> msg) {
-  if (!msg || !SocketConnected()) return;
-  std::string frame;
-  try {
-    frame = BuildFrame(msg->TcpMsg());
-  } catch (const std::exception& e) {
-    // Never a corrupt frame: a request too long to frame is refused whole.
-    FContext.SysLog().LogItem("Request Refused", e.what(), msg->TcpMsg().substr(0, 200));
-    return;
+  std::vector<std::unique_ptr<TZVRemoteMsg>> one;
+  one.push_back(std::move(msg));
+  WriteRequests(one);
+}
+
+void TZVServerClientTcp::WriteRequests(std::vector<std::unique_ptr<TZVRemoteMsg>>& requests) {
+  if (!SocketConnected()) return;
+  std::string frames;
+  for (const auto& msg : requests) {
+    if (!msg) continue;
+    try {
+      frames += BuildFrame(msg->TcpMsg());
+    } catch (const std::exception& e) {
+      // Never a corrupt frame: a request too long to frame is refused whole.
+      FContext.SysLog().LogItem("Request Refused", e.what(), msg->TcpMsg().substr(0, 200));
+    }
   }
+  if (frames.empty()) return;
   try {
     platform::MutexLock lock(FWriteLock);
-    FZVServer.WriteAll(frame, kWriteTimeout);
+    FZVServer.WriteAll(frames, kWriteTimeout);
   } catch (const std::exception& e) {
     ConnectionLost(e.what());
   }

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "link/record_gate.h"
 #include "link/server_client.h"
@@ -68,7 +69,9 @@ class TZVServerClientTcp : public TZVServerClient, private TTcpPumpHost {
   TRecordGate& Gate() override { return FGate; }
   std::unique_ptr<TZVLinkSession> NewSession() override;
   void Deliver(TLinkRecord record) override;
-  void WriteRequest(std::unique_ptr<TZVRemoteMsg> msg) override;
+  void WriteRequests(std::vector<std::unique_ptr<TZVRemoteMsg>>& requests) override;
+  // Writes one request at once, on the calling thread.
+  void WriteRequest(std::unique_ptr<TZVRemoteMsg> msg);
   void ConnectionLost(const std::string& message) override;
 
   // Main thread: a record the client thread delivered.

@@ -11,6 +11,7 @@
 #include "link/msg_buffer.h"
 #include "link/record_gate.h"
 #include "platform/tcp_socket.h"
+#include "protocol/remote_msg.h"
 
 namespace zv {
 namespace {
@@ -19,6 +20,8 @@ namespace {
 // wakes it sooner.
 constexpr std::chrono::milliseconds kIdleWait{1000};
 constexpr std::size_t kReadChunk = 64 * 1024;
+// Requests written in one go, at most.
+constexpr std::size_t kMaxBatch = 64;
 
 }  // namespace
 
@@ -90,7 +93,14 @@ void TTcpClientThread::Pump(TZVLinkSession& session) {
     }
     if (FTerminated) return;
     if (buffer) {
-      if (auto request = buffer->TryDequeue()) FHost.WriteRequest(std::move(request));
+      // What the main thread queued meanwhile goes out together.
+      std::vector<std::unique_ptr<TZVRemoteMsg>> requests;
+      while (requests.size() < kMaxBatch) {
+        auto request = buffer->TryDequeue();
+        if (!request) break;
+        requests.push_back(std::move(request));
+      }
+      if (!requests.empty()) FHost.WriteRequests(requests);
     }
   }
 }

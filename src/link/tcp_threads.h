@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace zv {
 
@@ -37,7 +38,8 @@ class TTcpPumpHost {
   virtual std::unique_ptr<TZVLinkSession> NewSession() = 0;
   // Hands `record` to the main thread; the caller has taken a place for it.
   virtual void Deliver(TLinkRecord record) = 0;
-  virtual void WriteRequest(std::unique_ptr<TZVRemoteMsg> msg) = 0;
+  // Writes `requests` in order, in as few writes as may be.
+  virtual void WriteRequests(std::vector<std::unique_ptr<TZVRemoteMsg>>& requests) = 0;
   // The connection cannot go on: the last call the thread makes.
   virtual void ConnectionLost(const std::string& message) = 0;
 

@@ -23,7 +23,7 @@ constexpr int kOutputStallMs = 5000;
 TerminalBase::TerminalBase(int inFd, int outFd, Size screen, std::size_t maxLineBytes)
     : FInFd(inFd), FOutFd(outFd), FMaxLineBytes(maxLineBytes), FTracker(screen) {}
 
-TerminalBase::~TerminalBase() { Flush(); }
+TerminalBase::~TerminalBase() { FlushNow(); }
 
 void TerminalBase::Write(std::string_view text) {
   std::string converted;
@@ -37,7 +37,7 @@ void TerminalBase::Write(std::string_view text) {
 
 void TerminalBase::Put(std::string_view bytes) {
   FOut.append(bytes);
-  if (FOut.size() >= kFlushThreshold) Flush();
+  if (FOut.size() >= kFlushThreshold) FlushNow();
 }
 
 void TerminalBase::Emit(std::string_view text) {
@@ -47,10 +47,10 @@ void TerminalBase::Emit(std::string_view text) {
 
 void TerminalBase::FinishLine() {
   if (!FTracker.AtLineStart()) Emit("\n");
-  Flush();
+  FlushNow();
 }
 
-void TerminalBase::Flush() {
+void TerminalBase::FlushNow() {
   // Console output failures are not reported: what cannot be written is
   // dropped. A write waits for room together with the signals, so that a
   // stalled reader never holds off a terminating signal; at most PIPE_BUF
@@ -126,12 +126,12 @@ std::string TerminalBase::RefusalText() const {
 }
 
 void TerminalBase::Suspend() {
-  Flush();
+  FlushNow();
   TerminalSignals::StopProcess();
 }
 
 WaitResult TerminalBase::WaitEvents(std::chrono::milliseconds bound, int wakeFd) {
-  Flush();
+  FlushNow();
   const auto deadline = std::chrono::steady_clock::now() + bound;
   for (;;) {
     TakeSignals();

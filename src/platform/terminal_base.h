@@ -19,7 +19,7 @@ class TerminalBase : public Terminal {
   ~TerminalBase() override;  // flushes
 
   void Write(std::string_view text) override;
-  void Flush() override;
+  void Flush() override { FlushNow(); }
   Point CursorPos() const override { return FTracker.Cursor(); }
   Size BufferSize() const override { return FTracker.Screen(); }
   Size MaxWindowSize() const override { return FTracker.Screen(); }
@@ -30,6 +30,8 @@ class TerminalBase : public Terminal {
   void Put(std::string_view bytes);
   // Text for the output, tracked (line ends already "\n").
   void Emit(std::string_view text);
+  // Writes what the buffer holds, now.
+  void FlushNow();
   // Ends a partly written line, so what follows (the shell, the next
   // program) starts on a fresh one.
   void FinishLine();

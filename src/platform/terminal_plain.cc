@@ -61,6 +61,14 @@ class PlainTerminal final : public TerminalBase {
 
   void GotoXY(int x, int y) override { Put(FTracker.PlainMove(x, y)); }
 
+  // While a whole line already waits, the program is about to read it: the
+  // output waits too and goes out with what follows, in one write, and the
+  // writer of the input has nothing to wait for meanwhile. Every wait writes
+  // it first.
+  void Flush() override {
+    if (FLineEnd == std::string::npos) FlushNow();
+  }
+
   bool KeyPressed() override {
     TakeSignals();
     while (!LineWaiting()) {
@@ -72,7 +80,7 @@ class PlainTerminal final : public TerminalBase {
   }
 
   WaitResult Wait(std::chrono::milliseconds bound, int wakeFd) override {
-    Flush();
+    FlushNow();
     const auto deadline = Clock::now() + bound;
     for (;;) {
       TakeSignals();
@@ -96,6 +104,7 @@ class PlainTerminal final : public TerminalBase {
       while (!LineWaiting()) {
         // A line read waits as long as the input stays open: it ends with the
         // line, the end of input or a signal.
+        FlushNow();
         TakeSignals();
         pollfd fds[2] = {{FInFd, POLLIN, 0}, {FSignals.Fd(), POLLIN, 0}};
         const int ready = poll(fds, 2, -1);
