@@ -96,6 +96,21 @@ TEST_F(PlainTerminalTest, OutputWaitsForFlushOrARead) {
   Type("1\n");
   FTerm->ReadLine(false);  // a read flushes first, then echoes
   EXPECT_EQ(Screen(), "again: 1\n");
+
+  // While a whole line waits, output goes out with what follows; any wait,
+  // and the last line's read, write it.
+  Type("2\n3\n");
+  ASSERT_TRUE(FTerm->KeyPressed());
+  FTerm->Write("> ");
+  FTerm->Flush();
+  EXPECT_EQ(Screen(), "");
+  EXPECT_EQ(FTerm->ReadLine(false), "2");
+  EXPECT_EQ(Screen(), "");
+  FTerm->Write("> ");
+  EXPECT_EQ(FTerm->Wait(std::chrono::milliseconds(0), -1), WaitResult::kKey);
+  EXPECT_EQ(Screen(), "> 2\n> ");
+  EXPECT_EQ(FTerm->ReadLine(false), "3");
+  EXPECT_EQ(Screen(), "3\n");
 }
 
 TEST_F(PlainTerminalTest, KeyPressedOnlyOnACompleteLineAndConsumesNothing) {
