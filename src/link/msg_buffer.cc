@@ -31,25 +31,22 @@ bool TZVMsgBuffer::Enqueue(std::unique_ptr<TZVRemoteMsg>& msg) {
   if (!msg || FDestroyed) return false;
   if (!FCanWrite.Acquire(FTimeout)) return false;
   if (FDestroyed) return false;
-  if (!FGuard.TryLockFor(kGuardTimeout)) {
-    // The room taken is still there: give it back, or the buffer would shrink.
-    FCanWrite.Release();
-    return false;
+  {
+    platform::TimedMutexLock guard(FGuard, kGuardTimeout);
+    // Checked again under the guard: a shutdown that has already cleared the
+    // queue must not find an entry in it afterwards.
+    if (!guard.Held() || FDestroyed) {
+      // The room taken is still there: give it back, or the buffer would shrink.
+      FCanWrite.Release();
+      return false;
+    }
+    try {
+      FQueue.Enqueue(std::move(msg));
+    } catch (...) {
+      FCanWrite.Release();
+      throw;
+    }
   }
-  // Checked again under the guard: a shutdown that has already cleared the
-  // queue must not find an entry in it afterwards.
-  if (FDestroyed) {
-    FGuard.Unlock();
-    return false;
-  }
-  try {
-    FQueue.Enqueue(std::move(msg));
-  } catch (...) {
-    FGuard.Unlock();
-    FCanWrite.Release();
-    throw;
-  }
-  FGuard.Unlock();
   FCanRead.Release();
   return true;
 }
@@ -66,31 +63,33 @@ std::unique_ptr<TZVRemoteMsg> TZVMsgBuffer::TryDequeue() {
 
 std::unique_ptr<TZVRemoteMsg> TZVMsgBuffer::TakeFirst() {
   if (FDestroyed) return nullptr;
-  if (!FGuard.TryLockFor(kGuardTimeout)) {
-    // The entry is still queued: keep it reachable for the next reader.
-    FCanRead.Release();
-    return nullptr;
+  std::unique_ptr<TZVRemoteMsg> msg;
+  {
+    platform::TimedMutexLock guard(FGuard, kGuardTimeout);
+    if (!guard.Held()) {
+      // The entry is still queued: keep it reachable for the next reader.
+      FCanRead.Release();
+      return nullptr;
+    }
+    msg = FQueue.Dequeue();
   }
-  std::unique_ptr<TZVRemoteMsg> msg = FQueue.Dequeue();
-  FGuard.Unlock();
   FCanWrite.Release();
   return msg;
 }
 
 int32_t TZVMsgBuffer::Count() {
-  if (FDestroyed || !FGuard.TryLockFor(kGuardTimeout)) return -1;
-  const int32_t count = FQueue.Count();
-  FGuard.Unlock();
-  return count;
+  if (FDestroyed) return -1;
+  platform::TimedMutexLock guard(FGuard, kGuardTimeout);
+  return guard.Held() ? FQueue.Count() : -1;
 }
 
 void TZVMsgBuffer::Shutdown() {
   if (FDestroyed.exchange(true)) return;
-  if (FGuard.TryLockFor(kGuardTimeout)) {
-    FQueue.Clear();
-    FGuard.Unlock();
+  {
+    platform::TimedMutexLock guard(FGuard, kGuardTimeout);
+    // Without the guard the entries stay queued and are freed with the buffer.
+    if (guard.Held()) FQueue.Clear();
   }
-  // Without the guard the entries stay queued and are freed with the buffer.
   FCanWrite.Release(kWakeEveryone);
   FCanRead.Release(kWakeEveryone);
 }

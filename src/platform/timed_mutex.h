@@ -41,4 +41,25 @@ class CAPABILITY("mutex") TimedMutex {
   bool FHeld = false;  // guarded by FMutex
 };
 
+// Holds a TimedMutex for its scope when it could be taken within the time-out:
+// the owner tests Held() before it touches what the mutex guards (the
+// analysis takes the mutex as held from the constructor on).
+class SCOPED_CAPABILITY TimedMutexLock {
+ public:
+  TimedMutexLock(TimedMutex& mutex, std::chrono::milliseconds timeout)
+      ACQUIRE(mutex) NO_THREAD_SAFETY_ANALYSIS : FMutex(mutex),
+                                                 FHeld(mutex.TryLockFor(timeout)) {}
+  ~TimedMutexLock() RELEASE() NO_THREAD_SAFETY_ANALYSIS {
+    if (FHeld) FMutex.Unlock();
+  }
+  TimedMutexLock(const TimedMutexLock&) = delete;
+  TimedMutexLock& operator=(const TimedMutexLock&) = delete;
+
+  bool Held() const { return FHeld; }
+
+ private:
+  TimedMutex& FMutex;
+  const bool FHeld;
+};
+
 }  // namespace zv::platform
