@@ -176,6 +176,8 @@ DBusConnection::~DBusConnection() = default;
 
 int DBusConnection::Fd() const { return sd_bus_get_fd(FImpl->Bus); }
 
+bool DBusConnection::IsOpen() const { return sd_bus_is_open(FImpl->Bus) > 0; }
+
 std::string DBusConnection::UniqueName() const {
   const char* name = nullptr;
   Check(sd_bus_get_unique_name(FImpl->Bus, &name), "Cannot read the connection's name");

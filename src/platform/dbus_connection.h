@@ -138,6 +138,8 @@ class DBusConnection {
   // Runs every handler for what has arrived, without waiting. Returns whether
   // anything was processed. Throws DBusError when the connection is broken.
   bool Process();
+  // False once the connection is closing or closed (the bus went away).
+  bool IsOpen() const;
   // The connection's own unique name (":1.42").
   std::string UniqueName() const;
 
