@@ -25,7 +25,9 @@ constexpr const char* kBusDisconnected = "org.freedesktop.DBus.Error.Disconnecte
 
 TZVServerClientCom::TZVServerClientCom(TZVLinkContext& context)
     : TZVServerClient(context, 1),
-      FZVServer(std::make_unique<TZorvaneServerCom>(context.Dispatcher())) {}
+      FZVServer(std::make_unique<TZorvaneServerCom>(context.Dispatcher())) {
+  FZVServer->SetCallTimeout(platform::LocalCallTimeoutFromEnvironment());
+}
 
 TZVServerClientCom::~TZVServerClientCom() {
   try {

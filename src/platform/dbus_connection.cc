@@ -138,6 +138,18 @@ DBusBusKind LocalBusFromEnvironment() {
                         session != nullptr && *session != '\0');
 }
 
+std::chrono::milliseconds LocalCallTimeoutFromEnvironment() {
+  const char* value = std::getenv("ZVCC_LOCAL_CALL_TIMEOUT_MS");
+  if (value == nullptr) return kDBusDefaultTimeout;
+  char* end = nullptr;
+  errno = 0;
+  const long ms = std::strtol(value, &end, 10);
+  if (errno != 0 || end == value || *end != '\0' || ms < 100 || ms > kDBusDefaultTimeout.count()) {
+    return kDBusDefaultTimeout;
+  }
+  return std::chrono::milliseconds(ms);
+}
+
 std::unique_ptr<DBusConnection> DBusConnection::Open(DBusBusKind kind) {
   auto impl = std::make_unique<Impl>();
   const int r =

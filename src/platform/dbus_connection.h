@@ -82,6 +82,10 @@ DBusBusKind ChooseLocalBus(const std::string& localBus, bool sessionAddressSet);
 // The same, read from the environment.
 DBusBusKind LocalBusFromEnvironment();
 
+// How long the local link waits for each reply: ZVCC_LOCAL_CALL_TIMEOUT_MS
+// when it holds a whole number from 100 to 25000, else kDBusDefaultTimeout.
+std::chrono::milliseconds LocalCallTimeoutFromEnvironment();
+
 // Dropping a handle ends what it stands for (a subscription, an export).
 class DBusHandle {
  public:
