@@ -235,6 +235,9 @@ TEST_F(ServerClientComTest, StoppingResultsAndALostServerStopTheLinkFromTheQueue
     server.Emit("OnConnect", {false, code, std::string("bye"), std::string("Unknown")});
     ASSERT_TRUE(Until([&] { return FContext->Stops == 1; })) << code;
     EXPECT_THAT(Events.back(), StartsWith("connect " + std::to_string(code) + " bye")) << code;
+    // The server ended the session: the stop tells it nothing.
+    ASSERT_TRUE(Until([&] { return FContext->Client == nullptr; })) << code;
+    EXPECT_EQ(server.Calls().back(), "ConnectToServer(Unknown,127.0.0.1)") << code;
   }
   Events.clear();
   Make().StartZVServer();
