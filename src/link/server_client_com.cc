@@ -118,7 +118,6 @@ void TZVServerClientCom::StartFailed(const std::string& reason) {
 void TZVServerClientCom::SessionCallFailed(const std::string& action,
                                            const std::string& description,
                                            const std::string& reason) {
-  if (!FZVServer->IsConnected()) return;  // the server's departure is told instead
   FContext.SysLog().LogItem(action, description, reason);
   if (OnLogError) OnLogError(kConnFailedStop, "\r\n" + reason);
   FContext.RequestStop(kConnFailedStop, reason);
