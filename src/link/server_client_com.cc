@@ -1,5 +1,6 @@
 #include "link/server_client_com.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "carriers/carrier_console.h"
@@ -15,10 +16,18 @@
 #include "support/text.h"
 
 namespace zv {
+namespace {
+
+constexpr const char* kBusNoReply = "org.freedesktop.DBus.Error.NoReply";
+constexpr const char* kBusDisconnected = "org.freedesktop.DBus.Error.Disconnected";
+
+}  // namespace
 
 TZVServerClientCom::TZVServerClientCom(TZVLinkContext& context)
     : TZVServerClient(context, 1),
-      FZVServer(std::make_unique<TZorvaneServerCom>(context.Dispatcher())) {}
+      FZVServer(std::make_unique<TZorvaneServerCom>(context.Dispatcher())) {
+  FZVServer->SetCallTimeout(platform::LocalCallTimeoutFromEnvironment());
+}
 
 TZVServerClientCom::~TZVServerClientCom() {
   try {
@@ -84,21 +93,40 @@ void TZVServerClientCom::StartZVServer() {
     FZVServer->Connect();
     SetServerEvents(true);
     FActive = true;
-    FZVServer->Start();
-    FZVServer->ConnectToServer(FLoginName, FContext.IPAddress());
+    // The first failure ends the start; the connection goes with it, and the
+    // other call's outcome with the connection. A server that has gone
+    // reports as such instead.
+    const auto started = [this](const platform::DBusError* failure) {
+      if (failure != nullptr && FActive && FZVServer->IsConnected()) StartFailed(failure->what());
+    };
+    FZVServer->Start(started);
+    FZVServer->ConnectToServer(FLoginName, FContext.IPAddress(), started);
   } catch (const std::exception& e) {
-    FZVServer->Disconnect();
-    FActive = false;
-    PostInfo(FContext.CurrentUserId(), "Cannot connect to the local Zorvane Server (COM).",
-             e.what(), TTcpCommand::tcpConnect, false, 0, kConnFailed);
-    FContext.SysLog().LogItem("Creating COM Client Failed", "Unable to connect to the COM server",
-                              e.what());
+    StartFailed(e.what());
   }
+}
+
+void TZVServerClientCom::StartFailed(const std::string& reason) {
+  FZVServer->Disconnect();
+  FActive = false;
+  PostInfo(FContext.CurrentUserId(), "Cannot connect to the local Zorvane Server (COM).", reason,
+           TTcpCommand::tcpConnect, false, 0, kConnFailed);
+  FContext.SysLog().LogItem("Creating COM Client Failed", "Unable to connect to the COM server",
+                            reason);
+}
+
+void TZVServerClientCom::SessionCallFailed(const std::string& action,
+                                           const std::string& description,
+                                           const std::string& reason) {
+  FContext.SysLog().LogItem(action, description, reason);
+  if (OnLogError) OnLogError(kConnFailedStop, "\r\n" + reason);
+  FContext.RequestStop(kConnFailedStop, reason);
 }
 
 void TZVServerClientCom::StopZVServer() {
   if (!FActive) return;
   FActive = false;
+  FLoad.reset();
   struct Detach {
     TZVServerClientCom& Client;
     ~Detach() {
@@ -106,31 +134,94 @@ void TZVServerClientCom::StopZVServer() {
       Client.FZVServer->Disconnect();
     }
   } detach{*this};
-  if (FUserDisconnects) FZVServer->Logout(FContext.CurrentUserId(), FContext.IPAddress());
   SetServerEvents(false);
-  FZVServer->Stop();
+  const std::string account = FContext.CurrentUserId();
+  FZVServer->Close(FUserDisconnects ? &account : nullptr, FContext.IPAddress(), kStopWait);
 }
 
 void TZVServerClientCom::LogIn(const std::string& userName, const std::string& ipAddress,
                                int32_t encoded, std::string& password) {
   TZVServerClient::LogIn(userName, ipAddress, encoded, password);
-  FZVServer->Login(userName, password, FContext.IPAddress(), encoded);
+  FZVServer->Login(userName, password, FContext.IPAddress(), encoded,
+                   [this](const platform::DBusError* failure) {
+                     if (failure != nullptr) {
+                       SessionCallFailed("Login Failed", "The login could not be sent",
+                                         failure->what());
+                     }
+                   });
 }
 
 void TZVServerClientCom::LogOut(const std::string& accountId) {
-  FZVServer->Logout(accountId, FContext.IPAddress());
+  FZVServer->Logout(accountId, FContext.IPAddress(), [this](const platform::DBusError* failure) {
+    if (failure != nullptr) {
+      FContext.SysLog().LogItem("Logging Out", "The logout notice was not sent", failure->what());
+    }
+  });
 }
 
 void TZVServerClientCom::ReConnect(const std::string& userName, const std::string& ipAddress) {
-  FZVServer->ConnectToServer(userName, ipAddress);
+  FZVServer->ConnectToServer(userName, ipAddress, [this](const platform::DBusError* failure) {
+    if (failure != nullptr) {
+      SessionCallFailed("Connecting Failed", "The connect could not be sent", failure->what());
+    }
+  });
 }
 
 void TZVServerClientCom::ConfirmReady() {
-  FZVServer->ClientReady(FContext.CurrentUserId(), FContext.IPAddress(), true);
+  FZVServer->ClientReady(FContext.CurrentUserId(), FContext.IPAddress(), true,
+                         [this](const platform::DBusError* failure) {
+                           if (failure != nullptr) {
+                             SessionCallFailed("Confirming Readiness Failed",
+                                               "The readiness could not be confirmed",
+                                               failure->what());
+                           }
+                         });
 }
 
+namespace {
+
+// "25 s", "0.3 s".
+std::string Seconds(std::chrono::milliseconds span) {
+  const auto ms = static_cast<int>(span.count());
+  return ms % 1000 == 0 ? StrFormat("%d s", ms / 1000) : StrFormat("%.1f s", ms / 1000.0);
+}
+
+}  // namespace
+
 void TZVServerClientCom::SendMessage(const TStringList& msgData) {
-  FZVServer->SendMsg(FContext.CurrentUserId(), FContext.IPAddress(), msgData);
+  const int32_t msgNo = MsgNoOf(msgData);
+  FZVServer->SendMsg(FContext.CurrentUserId(), FContext.IPAddress(), msgData,
+                     [this, msgNo](const platform::DBusError* failure) {
+                       if (failure == nullptr || !OnMsgFailed) return;
+                       const std::string& name = failure->Name();
+                       if (name == platform::kDBusErrorTimedOut) {
+                         OnMsgFailed(msgNo, TMsgFailure::mfNoAnswer,
+                                     "no answer within " + Seconds(FZVServer->CallTimeout()) +
+                                         "; the server may have received it");
+                       } else if (name == kBusNoReply || name == kBusDisconnected) {
+                         // The server, or the bus, went before the reply did.
+                         OnMsgFailed(
+                             msgNo, TMsgFailure::mfNoAnswer,
+                             std::string(failure->what()) + "; the server may have received it");
+                       } else {
+                         OnMsgFailed(msgNo, TMsgFailure::mfNotSent, failure->what());
+                       }
+                     });
+}
+
+int32_t TZVServerClientCom::MsgNoOf(const TStringList& msgData) {
+  if (msgData.empty()) return 0;
+  const std::string& item = msgData.front();
+  // No field holds ",": the item's last six commas separate the seven fields,
+  // and the 0x03 before them ends the text.
+  std::size_t limit = item.size();
+  for (int i = 0; i < 6 && limit != std::string::npos; ++i) {
+    limit = limit == 0 ? std::string::npos : item.rfind(',', limit - 1);
+  }
+  const std::size_t mark = item.rfind('\x03', limit);
+  if (mark == std::string::npos) return 0;
+  const std::size_t end = std::min(item.find(',', mark), item.size());
+  return StrToIntDef(std::string_view(item).substr(mark + 1, end - mark - 1), 0);
 }
 
 void TZVServerClientCom::GetCollectionArray(const TStringList& collectionStrings,
@@ -144,27 +235,89 @@ void TZVServerClientCom::GetCollectionArray(const TStringList& collectionStrings
   }
 }
 
+struct TZVServerClientCom::TCarrierLoad {
+  uint64_t Serial;  // the calls of a replaced load find theirs gone
+  TZVCarriersConsole* Target;
+  std::vector<int32_t> Ids;
+  std::vector<std::optional<TZVCarrierFields>> Found;
+  std::size_t Asked = 0;
+  std::size_t Answered = 0;
+};
+
 void TZVServerClientCom::LoadClientCarriers(TZVCarriersConsole& objLst) {
-  TStringList list;
+  static uint64_t serials = 0;
+  const uint64_t serial = ++serials;
+  FLoad = std::make_unique<TCarrierLoad>(TCarrierLoad{serial, &objLst, {}, {}});
+  const auto current = [this, serial] { return FLoad && FLoad->Serial == serial; };
   try {
-    list = FZVServer->Carriers();
+    FZVServer->Carriers([this, current](const platform::DBusError* failure,
+                                        const TStringList& items) {
+      if (!current()) return;
+      if (failure != nullptr) {
+        FLoad.reset();
+        return SessionCallFailed(
+            "Loading Carriers Failed", "The carriers could not be loaded",
+            std::string("Error loading client carriers from the server.\r\n") + failure->what());
+      }
+      GetCollectionArray(items, FLoad->Ids);
+      FLoad->Found.resize(FLoad->Ids.size());
+      AskForCarriers();
+    });
   } catch (const std::exception& e) {
+    FLoad.reset();
     // The list is absent: the reason follows the system's own text.
     throw EZVException(std::string("Error loading client carriers from the server.\r\n") +
                        e.what());
   }
-  objLst.Clear();
-  std::vector<int32_t> ids;
-  GetCollectionArray(list, ids);
-  for (const int32_t id : ids) {
-    const std::optional<TZVCarrierFields> carrier = FZVServer->CarrierById(id);
-    objLst.Add(std::make_unique<TZVCarrierConsole>(carrier ? &*carrier : nullptr));
+}
+
+void TZVServerClientCom::AskForCarriers() {
+  TCarrierLoad& load = *FLoad;
+  const uint64_t serial = load.Serial;
+  try {
+    while (load.Asked < load.Ids.size() && load.Asked - load.Answered < kCarrierCallsInFlight) {
+      const std::size_t index = load.Asked++;
+      FZVServer->CarrierById(load.Ids[index],
+                             [this, serial, index](const platform::DBusError* failure,
+                                                   const std::optional<TZVCarrierFields>& carrier) {
+                               if (!FLoad || FLoad->Serial != serial) return;
+                               if (failure != nullptr) return CarrierFailed(failure->what());
+                               FLoad->Found[index] = carrier;
+                               ++FLoad->Answered;
+                               AskForCarriers();
+                             });
+    }
+  } catch (const std::exception& e) {
+    return CarrierFailed(e.what());
   }
-  if (OnLoadObjects) {
+  if (load.Answered < load.Ids.size()) return;
+  // All in: the list swaps in whole.
+  TZVCarriersConsole carriers;
+  try {
+    // A server that answers an id with no object fails the load here.
+    for (const std::optional<TZVCarrierFields>& found : load.Found) {
+      carriers.Add(std::make_unique<TZVCarrierConsole>(found ? &*found : nullptr));
+    }
+  } catch (const std::exception& e) {
+    return CarrierFailed(e.what());
+  }
+  TZVCarriersConsole& target = *load.Target;
+  FLoad.reset();
+  target = std::move(carriers);
+  if (!OnLoadObjects) return;
+  try {
     OnLoadObjects(true, TZVEditObject::eoCarrier,
                   StrFormat("Client %s objects successfully loaded",
                             EditObjectName(TZVEditObject::eoCarrier).c_str()));
+  } catch (const std::exception& e) {
+    // The readiness that follows the load could not go out.
+    SessionCallFailed("Loading Carriers Failed", "The carriers could not be loaded", e.what());
   }
+}
+
+void TZVServerClientCom::CarrierFailed(const std::string& reason) {
+  FLoad.reset();
+  SessionCallFailed("Loading Carriers Failed", "The carriers could not be loaded", reason);
 }
 
 namespace {

@@ -12,11 +12,15 @@ namespace {
 using platform::DBusArgs;
 using platform::DBusError;
 using platform::DBusObjectPath;
+using platform::DBusOutcome;
+using platform::DBusProperties;
 using platform::DBusValue;
 
 constexpr const char* kNotConnected =
     "DefaultInterface is NULL. Component is not connected to Server. You must call \"Connect\" "
     "or \"ConnectTo\" before this operation";
+constexpr const char* kFailedError = "org.freedesktop.DBus.Error.Failed";
+constexpr const char* kBusBroke = "The connection to the message bus broke: ";
 // The object path a server answers with when it has no such object.
 constexpr const char* kNoObjectPath = "/";
 
@@ -33,7 +37,7 @@ const T& Arg(const DBusArgs& args, std::size_t index, const std::string& what) {
 }
 
 template <typename T>
-const T& Property(const std::map<std::string, DBusValue>& values, const std::string& name) {
+const T& Property(const DBusProperties& values, const std::string& name) {
   const auto it = values.find(name);
   const T* value = it == values.end() ? nullptr : std::get_if<T>(&it->second);
   if (value == nullptr) {
@@ -41,6 +45,34 @@ const T& Property(const std::map<std::string, DBusValue>& values, const std::str
                        "\" of the interface's type");
   }
   return *value;
+}
+
+TZVCarrierFields CarrierFields(const DBusProperties& values) {
+  TZVCarrierFields fields;
+  fields.Id = Property<int32_t>(values, "Id");
+  fields.Name = Property<std::string>(values, "Name");
+  fields.MsgLength = Property<int32_t>(values, "MsgLength");
+  fields.CarrierType = Property<int32_t>(values, "CarrierType");
+  fields.AddressType = Property<int32_t>(values, "AddressType");
+  fields.CarrierTypeName = Property<std::string>(values, "CarrierTypeName");
+  fields.AddressTypeName = Property<std::string>(values, "AddressTypeName");
+  fields.Info = Property<TStringList>(values, "Info");
+  return fields;
+}
+
+// Hands `done` the value that `read` takes from a call's values, or the
+// call's failure: the bus's error, or the reply's shape that `read` refuses.
+template <typename T, typename Done, typename Read>
+void WithValues(const DBusOutcome<T>& outcome, const Done& done, Read&& read) {
+  if (outcome.Error) return done(&*outcome.Error, {});
+  std::optional<std::invoke_result_t<Read>> value;
+  try {
+    value.emplace(read());
+  } catch (const EZVException& e) {
+    const DBusError shape("org.freedesktop.DBus.Error.InvalidArgs", e.what());
+    return done(&shape, {});
+  }
+  done(nullptr, *value);
 }
 
 }  // namespace
@@ -106,7 +138,7 @@ void TZorvaneServerCom::Pump() {
     // A broken connection stays readable: without its watch it cannot make
     // the main loop spin.
     FWatch.reset();
-    ServerLost(std::string("The connection to the message bus broke: ") + e.what());
+    ServerLost(kBusBroke + std::string(e.what()));
   }
 }
 
@@ -156,69 +188,155 @@ platform::DBusConnection& TZorvaneServerCom::DefaultInterface() {
   return *FBus;
 }
 
-DBusArgs TZorvaneServerCom::CallServer(const std::string& path, const std::string& interface,
-                                       const std::string& member, const DBusArgs& args) {
+void TZorvaneServerCom::CancelCalls() {
+  FCalls.clear();
+  // Outcomes that arrived but wait for delivery go too.
+  if (FQueue) FQueue = std::make_unique<platform::MessageQueue>(FDispatcher);
+}
+
+void TZorvaneServerCom::Close(const std::string* logoutAccount, const std::string& ipAddress,
+                              std::chrono::milliseconds bound) {
+  CancelCalls();
+  if (!FBus || FLost) return;  // nobody to tell
+  const auto deadline = std::chrono::steady_clock::now() + bound;
+  std::optional<std::string> failure;
+  int waiting = 0;
+  const auto ended = [&](DBusOutcome<DBusArgs> outcome) {
+    --waiting;
+    if (outcome.Error && outcome.Error->Name() != platform::kDBusErrorTimedOut && !failure) {
+      failure = outcome.Error->what();
+    }
+  };
+  // Dropped before the handler's locals go, answered or not.
+  std::vector<std::unique_ptr<platform::DBusHandle>> calls;
+  try {
+    if (logoutAccount != nullptr) {
+      calls.push_back(FBus->CallAsync(FOwner, kZVServerPath, kZVServerInterface, "Logout",
+                                      {*logoutAccount, ipAddress}, bound, ended));
+      ++waiting;
+    }
+    calls.push_back(
+        FBus->CallAsync(FOwner, kZVServerPath, kZVServerInterface, "Stop", {}, bound, ended));
+    ++waiting;
+    for (auto now = std::chrono::steady_clock::now(); waiting > 0 && now < deadline;
+         now = std::chrono::steady_clock::now()) {
+      if (!FBus->Process()) {
+        FBus->Wait(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now) +
+                   std::chrono::milliseconds(1));
+      }
+    }
+  } catch (const DBusError& e) {
+    if (!failure) failure = e.what();
+  }
+  if (failure) throw EZVException(*failure);
+}
+
+template <typename T>
+void TZorvaneServerCom::Send(const std::function<std::unique_ptr<platform::DBusHandle>(
+                                 platform::DBusConnection&, platform::DBusReplyHandler<T>)>& send,
+                             TDeliver<T> deliver) {
+  const uint64_t id = ++FLastCall;
+  std::unique_ptr<platform::DBusHandle> call = OnServer([&](platform::DBusConnection& bus) {
+    return send(bus, [this, id, deliver](platform::DBusOutcome<T> outcome) {
+      FCalls.erase(id);
+      // A call ended by the connection's breaking: the break is told first,
+      // so that the call's failure is not taken for the server's word.
+      if (outcome.Error && !FBus->IsOpen())
+        ServerLost(kBusBroke + std::string(outcome.Error->what()));
+      if (FQueue) FQueue->Post([deliver, outcome = std::move(outcome)] { deliver(outcome); });
+    });
+  });
+  FCalls.emplace(id, std::move(call));
+}
+
+void TZorvaneServerCom::CallServer(const std::string& member, const DBusArgs& args,
+                                   TDeliver<DBusArgs> deliver) {
+  Send<DBusArgs>(
+      [&](platform::DBusConnection& bus, platform::DBusReplyHandler<DBusArgs> handler) {
+        return bus.CallAsync(FOwner, kZVServerPath, kZVServerInterface, member, args, FCallTimeout,
+                             std::move(handler));
+      },
+      std::move(deliver));
+}
+
+void TZorvaneServerCom::CallServer(const std::string& member, const DBusArgs& args, TDone done) {
+  CallServer(member, args,
+             TDeliver<DBusArgs>([done = std::move(done)](const DBusOutcome<DBusArgs>& outcome) {
+               done(outcome.Error ? &*outcome.Error : nullptr);
+             }));
+}
+
+DBusArgs TZorvaneServerCom::CallAndWait(const std::string& path, const std::string& interface,
+                                        const std::string& member, const DBusArgs& args) {
   return OnServer([&](platform::DBusConnection& bus) {
     return bus.Call(FOwner, path, interface, member, args, FCallTimeout);
   });
 }
 
-bool TZorvaneServerCom::Start() {
-  return Arg<bool>(CallServer(kZVServerPath, kZVServerInterface, "Start", {}), 0, "Start");
-}
+void TZorvaneServerCom::Start(TDone done) { CallServer("Start", {}, std::move(done)); }
 
-bool TZorvaneServerCom::Stop() {
-  return Arg<bool>(CallServer(kZVServerPath, kZVServerInterface, "Stop", {}), 0, "Stop");
-}
-
-void TZorvaneServerCom::ConnectToServer(const std::string& accountId,
-                                        const std::string& ipAddress) {
-  CallServer(kZVServerPath, kZVServerInterface, "ConnectToServer", {accountId, ipAddress});
+void TZorvaneServerCom::ConnectToServer(const std::string& accountId, const std::string& ipAddress,
+                                        TDone done) {
+  CallServer("ConnectToServer", {accountId, ipAddress}, std::move(done));
 }
 
 void TZorvaneServerCom::Login(const std::string& userName, const std::string& password,
-                              const std::string& ipAddress, int32_t encoding) {
-  CallServer(kZVServerPath, kZVServerInterface, "Login", {userName, password, ipAddress, encoding});
+                              const std::string& ipAddress, int32_t encoding, TDone done) {
+  CallServer("Login", {userName, password, ipAddress, encoding}, std::move(done));
 }
 
-void TZorvaneServerCom::Logout(const std::string& accountId, const std::string& ipAddress) {
-  CallServer(kZVServerPath, kZVServerInterface, "Logout", {accountId, ipAddress});
+void TZorvaneServerCom::Logout(const std::string& accountId, const std::string& ipAddress,
+                               TDone done) {
+  CallServer("Logout", {accountId, ipAddress}, std::move(done));
 }
 
 void TZorvaneServerCom::ClientReady(const std::string& accountId, const std::string& accountIp,
-                                    bool isReady) {
-  CallServer(kZVServerPath, kZVServerInterface, "ClientReady", {accountId, accountIp, isReady});
+                                    bool isReady, TDone done) {
+  CallServer("ClientReady", {accountId, accountIp, isReady}, std::move(done));
 }
 
 void TZorvaneServerCom::SendMsg(const std::string& accountId, const std::string& accountIp,
-                                const TStringList& msgData) {
-  CallServer(kZVServerPath, kZVServerInterface, "SendMsg", {accountId, accountIp, msgData});
+                                const TStringList& msgData, TDone done) {
+  CallServer("SendMsg", {accountId, accountIp, msgData}, std::move(done));
 }
 
-TStringList TZorvaneServerCom::Carriers() {
-  const DBusArgs value{OnServer([&](platform::DBusConnection& bus) {
-    return bus.GetProperty(FOwner, kZVServerPath, kZVServerInterface, "Carriers", FCallTimeout);
-  })};
-  return Arg<TStringList>(value, 0, "Carriers");
+void TZorvaneServerCom::Carriers(TCarriersDone done) {
+  Send<DBusValue>(
+      [&](platform::DBusConnection& bus, platform::DBusReplyHandler<DBusValue> handler) {
+        return bus.GetPropertyAsync(FOwner, kZVServerPath, kZVServerInterface, "Carriers",
+                                    FCallTimeout, std::move(handler));
+      },
+      [done = std::move(done)](const DBusOutcome<DBusValue>& outcome) {
+        WithValues(outcome, done,
+                   [&] { return Arg<TStringList>({outcome.Values}, 0, "Carriers"); });
+      });
 }
 
-std::optional<TZVCarrierFields> TZorvaneServerCom::CarrierById(int32_t id) {
-  const DBusArgs reply = CallServer(kZVServerPath, kZVServerInterface, "CarrierById", {id});
-  const std::string path = Arg<DBusObjectPath>(reply, 0, "CarrierById").Path;
-  if (path == kNoObjectPath) return std::nullopt;
-  const std::map<std::string, DBusValue> values = OnServer([&](platform::DBusConnection& bus) {
-    return bus.GetAllProperties(FOwner, path, kZVCarrierInterface, FCallTimeout);
-  });
-  TZVCarrierFields fields;
-  fields.Id = Property<int32_t>(values, "Id");
-  fields.Name = Property<std::string>(values, "Name");
-  fields.MsgLength = Property<int32_t>(values, "MsgLength");
-  fields.CarrierType = Property<int32_t>(values, "CarrierType");
-  fields.AddressType = Property<int32_t>(values, "AddressType");
-  fields.CarrierTypeName = Property<std::string>(values, "CarrierTypeName");
-  fields.AddressTypeName = Property<std::string>(values, "AddressTypeName");
-  fields.Info = Property<TStringList>(values, "Info");
-  return fields;
+void TZorvaneServerCom::CarrierById(int32_t id, TCarrierDone done) {
+  const auto found = [this, done](const platform::DBusError* failure, const std::string& path) {
+    if (failure != nullptr) return done(failure, std::nullopt);
+    if (path == kNoObjectPath) return done(nullptr, std::nullopt);
+    // The object's properties are asked for once its path is known.
+    try {
+      Send<DBusProperties>(
+          [&](platform::DBusConnection& bus, platform::DBusReplyHandler<DBusProperties> handler) {
+            return bus.GetAllPropertiesAsync(FOwner, path, kZVCarrierInterface, FCallTimeout,
+                                             std::move(handler));
+          },
+          [done](const DBusOutcome<DBusProperties>& properties) {
+            WithValues(properties, done,
+                       [&] { return std::optional(CarrierFields(properties.Values)); });
+          });
+    } catch (const EZVException& e) {
+      const DBusError gone(kFailedError, e.what());
+      done(&gone, std::nullopt);
+    }
+  };
+  CallServer("CarrierById", {id}, TDeliver<DBusArgs>([found](const DBusOutcome<DBusArgs>& outcome) {
+               WithValues(outcome, found, [&] {
+                 return Arg<DBusObjectPath>(outcome.Values, 0, "CarrierById").Path;
+               });
+             }));
 }
 
 std::optional<TZorvaneServerCom::TAccount> TZorvaneServerCom::AccountById(
@@ -240,15 +358,15 @@ std::optional<TZorvaneServerCom::TAccount> TZorvaneServerCom::AccountById(
 }
 
 void TZorvaneServerCom::TAccount::DeleteAllMsgs() {
-  FServer.CallServer(FPath, kZVAccountInterface, "DeleteAllMsgs", {});
+  FServer.CallAndWait(FPath, kZVAccountInterface, "DeleteAllMsgs", {});
 }
 
 void TZorvaneServerCom::TAccount::DeleteOldMsgs(int32_t olderThenDays) {
-  FServer.CallServer(FPath, kZVAccountInterface, "DeleteOldMsgs", {olderThenDays});
+  FServer.CallAndWait(FPath, kZVAccountInterface, "DeleteOldMsgs", {olderThenDays});
 }
 
 void TZorvaneServerCom::TAccount::DeleteSelectedMsg(int32_t msgId) {
-  FServer.CallServer(FPath, kZVAccountInterface, "DeleteSelectedMsg", {msgId});
+  FServer.CallAndWait(FPath, kZVAccountInterface, "DeleteSelectedMsg", {msgId});
 }
 
 }  // namespace zv

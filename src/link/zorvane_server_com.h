@@ -4,17 +4,23 @@
 // three signals as events, and its carrier and account objects.
 //
 // Main thread only. The bus connection joins the dispatcher's one poll; the
-// server's signals are delivered as messages of the dispatcher, one at a time
-// and never inside a call to the server, so a handler may call the server or
-// free this object. Calls out wait for their reply at most CallTimeout.
+// server's signals and the replies to the calls are delivered as messages of
+// the dispatcher, one at a time, in the order they arrived, and never inside a
+// call to the server, so a handler may call the server or free this object.
 //
-// Every call reports a failure as EZVException carrying the bus's own text
-// (the server's error reply, the time-out, the missing bus or name).
+// The session's calls do not wait: each goes out at once, in the order made,
+// and its `done` handler gets its outcome later: no failure, or the bus's
+// error (the server's error reply, no reply within CallTimeout, named
+// platform::kDBusErrorTimedOut, the server's departure, a reply of another
+// shape). A call that cannot go out at all (no bus, no server, a text the bus
+// cannot carry) throws EZVException with the bus's text instead. Only the
+// connect, the stored-message account calls and the end of the session wait.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -94,24 +100,42 @@ class TZorvaneServerCom {
   // Holds a live server: connected, and the server has not gone.
   bool IsConnected() const { return FBus != nullptr && !FLost; }
 
-  // Forwarded calls. Each connects first when not connected; a server that has
-  // gone makes them fail with the "DefaultInterface is NULL" text.
-  bool Start();
-  bool Stop();
-  void ConnectToServer(const std::string& accountId, const std::string& ipAddress);
-  void Login(const std::string& userName, const std::string& password, const std::string& ipAddress,
-             int32_t encoding);
-  void Logout(const std::string& accountId, const std::string& ipAddress);
-  void ClientReady(const std::string& accountId, const std::string& accountIp, bool isReady);
-  void SendMsg(const std::string& accountId, const std::string& accountIp,
-               const TStringList& msgData);
-  // The name-value items whose name part is a carrier id.
-  TStringList Carriers();
+  // The outcome of a call: null when it succeeded.
+  using TDone = std::function<void(const platform::DBusError* failure)>;
+  using TCarriersDone =
+      std::function<void(const platform::DBusError* failure, const TStringList& items)>;
   // The carrier object's properties; none when the server answers with no
   // object (the root path).
-  std::optional<TZVCarrierFields> CarrierById(int32_t id);
-  // None when the server has no account of that id.
+  using TCarrierDone = std::function<void(const platform::DBusError* failure,
+                                          const std::optional<TZVCarrierFields>& carrier)>;
+
+  // Forwarded calls. Each connects first when not connected; a server that has
+  // gone makes them throw the "DefaultInterface is NULL" text.
+  void Start(TDone done);
+  void ConnectToServer(const std::string& accountId, const std::string& ipAddress, TDone done);
+  void Login(const std::string& userName, const std::string& password, const std::string& ipAddress,
+             int32_t encoding, TDone done);
+  void Logout(const std::string& accountId, const std::string& ipAddress, TDone done);
+  void ClientReady(const std::string& accountId, const std::string& accountIp, bool isReady,
+                   TDone done);
+  void SendMsg(const std::string& accountId, const std::string& accountIp,
+               const TStringList& msgData, TDone done);
+  // The Carriers property: name-value items whose name part is a carrier id.
+  void Carriers(TCarriersDone done);
+  // CarrierById, then the properties of the object it names.
+  void CarrierById(int32_t id, TCarrierDone done);
+  // None when the server has no account of that id. Waits for the reply.
   std::optional<TAccount> AccountById(const std::string& accountId);
+
+  // Forgets every call still waiting: none of their handlers runs.
+  void CancelCalls();
+  // The end of the session: forgets every call still waiting, sends Logout
+  // (when `logoutAccount` is given) and Stop, and waits at most `bound` for
+  // their replies, delivering nothing meanwhile. Nothing goes out to a server
+  // that has gone. Throws EZVException with the first error reply; a reply
+  // that is late is no error, as the calls went out.
+  void Close(const std::string* logoutAccount, const std::string& ipAddress,
+             std::chrono::milliseconds bound);
 
   TOnConnect OnConnect;
   TOnLogin OnLogin;
@@ -140,8 +164,20 @@ class TZorvaneServerCom {
       throw EZVException(e.what());
     }
   }
-  platform::DBusArgs CallServer(const std::string& path, const std::string& interface,
-                                const std::string& member, const platform::DBusArgs& args);
+  // Makes a call without waiting through `send`, keeping it until its outcome
+  // is delivered to `deliver` (as a message, in arrival order).
+  template <typename T>
+  using TDeliver = std::function<void(const platform::DBusOutcome<T>&)>;
+  template <typename T>
+  void Send(const std::function<std::unique_ptr<platform::DBusHandle>(
+                platform::DBusConnection&, platform::DBusReplyHandler<T>)>& send,
+            TDeliver<T> deliver);
+  // A method of the server object, without waiting.
+  void CallServer(const std::string& member, const platform::DBusArgs& args,
+                  TDeliver<platform::DBusArgs> deliver);
+  void CallServer(const std::string& member, const platform::DBusArgs& args, TDone done);
+  platform::DBusArgs CallAndWait(const std::string& path, const std::string& interface,
+                                 const std::string& member, const platform::DBusArgs& args);
   // Runs the bus's arrived work; the dispatcher's watch calls it on every pass.
   void Pump();
   void PostPump();
@@ -157,6 +193,8 @@ class TZorvaneServerCom {
   std::string FOwner;  // the unique name serving the server object
   bool FLost = false;
   std::vector<std::unique_ptr<platform::DBusHandle>> FSubscriptions;
+  std::map<uint64_t, std::unique_ptr<platform::DBusHandle>> FCalls;  // waiting for their outcome
+  uint64_t FLastCall = 0;
   std::unique_ptr<platform::MessageDispatcher::Watch> FWatch;
   std::unique_ptr<platform::MessageQueue> FQueue;
 };

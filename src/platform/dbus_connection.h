@@ -4,10 +4,13 @@
 //
 // The connection does no work of its own: nothing runs on any other thread.
 // Its owner watches Fd() in its poll and calls Process() when it is readable
-// and after each call out, which runs the handlers of arrived signals and of
-// incoming method calls. Handlers run only inside Process(); they may call out
-// on the connection, and may drop subscriptions and exports (their own
-// included), but must not destroy the connection.
+// and after each call out, which runs the handlers of arrived signals, of
+// incoming method calls and of the replies to calls made without waiting.
+// Handlers run only inside Process(); they may call out on the connection,
+// and may drop subscriptions, exports and calls (their own included), but
+// must not destroy the connection. A call made without waiting times out only
+// inside a Process() that runs after its deadline: the owner runs Process()
+// at least every so often, not only when Fd() is readable.
 //
 // Values cross in the shapes this system uses: b, i, d, s, o and as; a property
 // set of GetAll arrives as a name-value map of the same shapes.
@@ -52,6 +55,23 @@ class DBusError : public std::runtime_error {
 };
 
 inline constexpr std::chrono::milliseconds kDBusDefaultTimeout{25000};
+// The name of the error that ends a call made without waiting when no reply
+// came within its time-out. Any other failure keeps the bus's own name (a
+// callee that left the bus without answering is NoReply).
+inline constexpr const char* kDBusErrorTimedOut = "org.freedesktop.DBus.Error.Timeout";
+
+using DBusProperties = std::map<std::string, DBusValue>;
+
+// How a call made without waiting ended: the reply's values, or the failure
+// (an error reply, the bus's refusal, the time-out, the connection's loss, a
+// reply of another shape than expected).
+template <typename T>
+struct DBusOutcome {
+  T Values{};
+  std::optional<DBusError> Error;
+};
+template <typename T>
+using DBusReplyHandler = std::function<void(DBusOutcome<T> outcome)>;
 
 enum class DBusBusKind { kSession, kSystem };
 
@@ -61,6 +81,10 @@ enum class DBusBusKind { kSession, kSystem };
 DBusBusKind ChooseLocalBus(const std::string& localBus, bool sessionAddressSet);
 // The same, read from the environment.
 DBusBusKind LocalBusFromEnvironment();
+
+// How long the local link waits for each reply: ZVCC_LOCAL_CALL_TIMEOUT_MS
+// when it holds a whole number from 100 to 25000, else kDBusDefaultTimeout.
+std::chrono::milliseconds LocalCallTimeoutFromEnvironment();
 
 // Dropping a handle ends what it stands for (a subscription, an export).
 class DBusHandle {
@@ -118,6 +142,8 @@ class DBusConnection {
   // Runs every handler for what has arrived, without waiting. Returns whether
   // anything was processed. Throws DBusError when the connection is broken.
   bool Process();
+  // False once the connection is closing or closed (the bus went away).
+  bool IsOpen() const;
   // The connection's own unique name (":1.42").
   std::string UniqueName() const;
 
@@ -129,13 +155,37 @@ class DBusConnection {
                 const std::string& interface, const std::string& member, const DBusArgs& args,
                 std::chrono::milliseconds timeout = kDBusDefaultTimeout);
   // org.freedesktop.DBus.Properties.GetAll of `interface`.
-  std::map<std::string, DBusValue> GetAllProperties(
-      const std::string& destination, const std::string& path, const std::string& interface,
-      std::chrono::milliseconds timeout = kDBusDefaultTimeout);
+  DBusProperties GetAllProperties(const std::string& destination, const std::string& path,
+                                  const std::string& interface,
+                                  std::chrono::milliseconds timeout = kDBusDefaultTimeout);
   // org.freedesktop.DBus.Properties.Get.
   DBusValue GetProperty(const std::string& destination, const std::string& path,
                         const std::string& interface, const std::string& name,
                         std::chrono::milliseconds timeout = kDBusDefaultTimeout);
+  // The same without waiting: the call goes out now, and `handler` runs inside
+  // the Process() that sees its reply or its time-out, exactly once, unless
+  // the returned handle is dropped first; the call is then forgotten (the
+  // callee may still get it, its reply is ignored). Calls reach the callee in
+  // the order they were made. Throws DBusError when the call cannot be made.
+  std::unique_ptr<DBusHandle> CallAsync(const std::string& destination, const std::string& path,
+                                        const std::string& interface, const std::string& member,
+                                        const DBusArgs& args, std::chrono::milliseconds timeout,
+                                        DBusReplyHandler<DBusArgs> handler);
+  std::unique_ptr<DBusHandle> GetAllPropertiesAsync(const std::string& destination,
+                                                    const std::string& path,
+                                                    const std::string& interface,
+                                                    std::chrono::milliseconds timeout,
+                                                    DBusReplyHandler<DBusProperties> handler);
+  std::unique_ptr<DBusHandle> GetPropertyAsync(const std::string& destination,
+                                               const std::string& path,
+                                               const std::string& interface,
+                                               const std::string& name,
+                                               std::chrono::milliseconds timeout,
+                                               DBusReplyHandler<DBusValue> handler);
+  // Waits at most `timeout` for something for Process() to do (a reply, a
+  // time-out that falls due, the socket ready for what waits to be written).
+  void Wait(std::chrono::milliseconds timeout);
+
   // The unique name that owns `name` now, starting a registered service for it
   // first when no one owns it (bus activation). Throws DBusError with the
   // bus's reason when neither works.

@@ -16,7 +16,7 @@ namespace {
 struct ExportState {
   std::exception_ptr* Pending;
   DBusInterface Interface;
-  std::vector<std::string> Names;  // the vtable's argument name lists
+  std::vector<std::string> Names;  // the vtable's signatures and argument name lists
   std::vector<sd_bus_vtable> Table;
   sd_bus_slot* Slot = nullptr;
 };
@@ -87,61 +87,41 @@ std::unique_ptr<DBusHandle> DBusConnection::Export(const std::string& path,
   state->Pending = &FImpl->Pending;
   state->Interface = std::move(interface);
   const DBusInterface& iface = state->Interface;
-  // The name lists must not move once the table points into them.
-  for (const DBusMethod& method : iface.Methods) {
-    state->Names.push_back(Names(method.In) + Names(method.Out));
-  }
-  for (const DBusSignal& signal : iface.Signals) state->Names.push_back(Names(signal.Args));
-  auto& table = state->Table;
-  sd_bus_vtable start{};
-  start.type = _SD_BUS_VTABLE_START;
-  start.flags = 0;
-  start.x.start.element_size = sizeof(sd_bus_vtable);
-  start.x.start.features = _SD_BUS_VTABLE_PARAM_NAMES;
-  start.x.start.vtable_format_reference = &sd_bus_object_vtable_format;
-  table.push_back(start);
-  std::size_t nameIndex = 0;
+  // The texts the table points into, in the order the table takes them; none
+  // moves once the first is taken.
   for (const DBusMethod& method : iface.Methods) {
     state->Names.push_back(Signature(method.In));
     state->Names.push_back(Signature(method.Out));
-  }
-  for (const DBusSignal& signal : iface.Signals) state->Names.push_back(Signature(signal.Args));
-  std::size_t signatureIndex = iface.Methods.size() + iface.Signals.size();
-  for (const DBusMethod& method : iface.Methods) {
-    sd_bus_vtable entry{};
-    entry.type = _SD_BUS_VTABLE_METHOD;
-    entry.flags = SD_BUS_VTABLE_UNPRIVILEGED;
-    entry.x.method.member = method.Name.c_str();
-    entry.x.method.signature = state->Names[signatureIndex++].c_str();
-    entry.x.method.result = state->Names[signatureIndex++].c_str();
-    entry.x.method.handler = OnMethod;
-    entry.x.method.offset = 0;
-    entry.x.method.names = state->Names[nameIndex++].c_str();
-    table.push_back(entry);
+    state->Names.push_back(Names(method.In) + Names(method.Out));
   }
   for (const DBusSignal& signal : iface.Signals) {
-    sd_bus_vtable entry{};
-    entry.type = _SD_BUS_VTABLE_SIGNAL;
-    entry.flags = 0;
-    entry.x.signal.member = signal.Name.c_str();
-    entry.x.signal.signature = state->Names[signatureIndex++].c_str();
-    entry.x.signal.names = state->Names[nameIndex++].c_str();
-    table.push_back(entry);
+    state->Names.push_back(Signature(signal.Args));
+    state->Names.push_back(Names(signal.Args));
+  }
+  std::size_t taken = 0;
+  const auto next = [&state, &taken] { return state->Names[taken++].c_str(); };
+
+  // The names of a method's arguments and results are one list, so the
+  // macros' second name list stays empty.
+  auto& table = state->Table;
+  table.push_back(SD_BUS_VTABLE_START(0));
+  for (const DBusMethod& method : iface.Methods) {
+    const char* in = next();
+    const char* out = next();
+    const char* names = next();
+    table.push_back(SD_BUS_METHOD_WITH_NAMES(method.Name.c_str(), in, names, out, , OnMethod,
+                                             SD_BUS_VTABLE_UNPRIVILEGED));
+  }
+  for (const DBusSignal& signal : iface.Signals) {
+    const char* signature = next();
+    const char* names = next();
+    table.push_back(SD_BUS_SIGNAL_WITH_NAMES(signal.Name.c_str(), signature, names, 0));
   }
   for (const DBusProperty& property : iface.Properties) {
-    sd_bus_vtable entry{};
-    entry.type = _SD_BUS_VTABLE_PROPERTY;
-    entry.flags = 0;
-    entry.x.property.member = property.Name.c_str();
-    entry.x.property.signature = property.Type.c_str();
-    entry.x.property.get = OnProperty;
-    entry.x.property.set = nullptr;
-    entry.x.property.offset = 0;
-    table.push_back(entry);
+    table.push_back(
+        SD_BUS_PROPERTY(property.Name.c_str(), property.Type.c_str(), OnProperty, 0, 0));
   }
-  sd_bus_vtable end{};
-  end.type = _SD_BUS_VTABLE_END;
-  table.push_back(end);
+  table.push_back(SD_BUS_VTABLE_END);
 
   const int r = sd_bus_add_object_vtable(FImpl->Bus, &state->Slot, path.c_str(), iface.Name.c_str(),
                                          table.data(), state.get());

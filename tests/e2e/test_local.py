@@ -3,6 +3,7 @@ local interface on a private session bus: through a pseudo-terminal as an
 operator types, and through a pipe for the failures."""
 
 import os
+import re
 import tempfile
 import time
 import unittest
@@ -122,6 +123,49 @@ class LocalLinkTest(unittest.TestCase):
                 self.assertEqual(screen.wait_exit(), 0, screen.text())
                 self.sim.remove()
                 self.sim = None
+
+    def stalled(self, timeout_ms):
+        """A ready console whose messages zvsim never answers."""
+        self.sim = Simulator("--stall-mid-frame", "send", bus=self.bus)
+        screen = Screen(self.inst, env=self.bus.env(TERM="xterm", LC_ALL="C.UTF-8",
+                                                    ZVCC_LOCAL_CALL_TIMEOUT_MS=str(timeout_ms)))
+        screen.wait_prompt(PROMPT)
+        screen.type_line("start")
+        wait_connected(screen)
+        return screen
+
+    def test_an_unanswered_message_has_no_result_and_the_exit_does_not_wait(self):
+        self.bus = PrivateBus()
+        screen = self.stalled(1500)
+        screen.type_line("555,Hello")
+        screen.wait_for(lambda s: b"the server may have received it" in s.raw, "the time-out")
+        self.assertIn(b"Message 1 to \"555\": no result: no answer within 1.5 s; the server may "
+                      b"have received it", screen.raw)
+        self.assertNotIn(b"was not sent", screen.raw)
+        screen.type_line("q")
+        self.assertEqual(screen.wait_exit(), 0)
+        self.sim.remove()
+
+        for leave in ("q", "interrupt"):
+            with self.subTest(leave=leave):
+                try:
+                    screen = self.stalled(20000)
+                    screen.type_line("555,Hello")
+                    self.sim.wait_frames(lambda f: calls(f, "SendMsg"), "the message")
+                    begun = time.monotonic()
+                    if leave == "q":
+                        screen.type_line("q")
+                    else:
+                        screen.child.sendintr()
+                    status = screen.wait_exit()
+                    self.assertLess(time.monotonic() - begun, 2.0)
+                    self.assertEqual(status, 0 if leave == "q" else 130)
+                    # Named once, by the exit; the stop reports nothing more.
+                    self.assertEqual(len(re.findall(rb"No result for message \d+", screen.raw)), 1,
+                                     screen.text())
+                finally:
+                    self.sim.remove()
+                    self.sim = None
 
     def failed_start(self, env, reason):
         status, out = self.inst.run_plain("start\nstat\nq\n", env=env)

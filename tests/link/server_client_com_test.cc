@@ -66,14 +66,19 @@ class ServerClientComTest : public ::testing::Test {
                        " " + msg);
     };
     ref.OnMsg = [this](const TZVRemoteMsg& msg) { Messages.push_back(msg); };
+    ref.OnMsgFailed = [this](int32_t msgNo, TMsgFailure failure, const std::string& reason) {
+      Events.push_back("failed " + std::to_string(msgNo) +
+                       (failure == TMsgFailure::mfNotSent ? " not sent: " : " no answer: ") +
+                       reason);
+    };
     FContext->Client = std::move(client);
     return ref;
   }
   TZVServerClientCom* Client() { return static_cast<TZVServerClientCom*>(FContext->Client.get()); }
 
-  // Runs the main loop's dispatch until `done` holds; false after 10 s.
-  bool Until(const std::function<bool()>& done) {
-    const auto deadline = platform::DeadlineAfter(10s);
+  // Runs the main loop's dispatch until `done` holds; false after `bound`.
+  bool Until(const std::function<bool()>& done, std::chrono::milliseconds bound = 10s) {
+    const auto deadline = platform::DeadlineAfter(bound);
     while (true) {
       FContext->Dispatch();
       if (done()) return true;
@@ -81,6 +86,10 @@ class ServerClientComTest : public ::testing::Test {
       pollfd p{FContext->Dispatcher().WakeFd(), POLLIN, 0};
       platform::PollUntil(&p, 1, std::min(deadline, platform::DeadlineAfter(20ms)));
     }
+  }
+  bool Loaded() {
+    return std::any_of(Events.begin(), Events.end(),
+                       [](const std::string& e) { return e.starts_with("load"); });
   }
   bool HasEvent(const std::string& event) {
     return std::find(Events.begin(), Events.end(), event) != Events.end();
@@ -125,7 +134,7 @@ TEST_F(ServerClientComTest, TheRoadOfAStartAMessageAndAStop) {
   client.StartZVServer();  // active already: nothing goes out
   TZVCarriersConsole carriers;
   client.LoadClientCarriers(carriers);
-  ASSERT_EQ(carriers.Count(), 1);
+  ASSERT_TRUE(Until([&] { return carriers.Count() == 1; }));
   EXPECT_EQ(carriers.GetItem(0)->ObjectName(), "Pager");
   client.ConfirmReady();
   client.SendMessage(
@@ -188,10 +197,10 @@ TEST_F(ServerClientComTest, AFailedStartPostsCode3WithTheBusReasonAndKeepsNoServ
     TZVServerClientCom& client = Make(c.address);
     const auto begun = std::chrono::steady_clock::now();
     client.StartZVServer();
-    EXPECT_LT(std::chrono::steady_clock::now() - begun, 5s) << c.name;
+    EXPECT_LT(std::chrono::steady_clock::now() - begun, kShortTimeout) << c.name;
+    ASSERT_TRUE(Until([&] { return !Events.empty(); })) << c.name;
     EXPECT_FALSE(client.IsActive()) << c.name;
     EXPECT_FALSE(client.HasServer()) << c.name;
-    ASSERT_TRUE(Until([&] { return !Events.empty(); })) << c.name;
     EXPECT_THAT(Events.front(),
                 StartsWith("connect 3 Cannot connect to the local Zorvane Server (COM).\r\n"))
         << c.name;
@@ -226,6 +235,9 @@ TEST_F(ServerClientComTest, StoppingResultsAndALostServerStopTheLinkFromTheQueue
     server.Emit("OnConnect", {false, code, std::string("bye"), std::string("Unknown")});
     ASSERT_TRUE(Until([&] { return FContext->Stops == 1; })) << code;
     EXPECT_THAT(Events.back(), StartsWith("connect " + std::to_string(code) + " bye")) << code;
+    // The server ended the session: the stop tells it nothing.
+    ASSERT_TRUE(Until([&] { return FContext->Client == nullptr; })) << code;
+    EXPECT_EQ(server.Calls().back(), "ConnectToServer(Unknown,127.0.0.1)") << code;
   }
   Events.clear();
   Make().StartZVServer();
@@ -281,6 +293,7 @@ TEST_F(ServerClientComTest, CarrierLoadAsksForEveryItemEvenWithoutAPositiveId) {
     TZVCarriersConsole carriers;
     carriers.Add(std::make_unique<TZVCarrierConsole>("3,Old", ',', 18));
     client.LoadClientCarriers(carriers);
+    ASSERT_TRUE(Until([&] { return Loaded(); }));
     std::vector<int32_t> ids;
     for (int32_t i = 0; i < carriers.Count(); ++i) ids.push_back(carriers.GetItem(i)->ObjectId());
     EXPECT_EQ(ids, c.ids);
@@ -289,6 +302,142 @@ TEST_F(ServerClientComTest, CarrierLoadAsksForEveryItemEvenWithoutAPositiveId) {
     EXPECT_EQ(calls, c.asked);
     EXPECT_EQ(Events.back(), "load 1 10 Client Carrier objects successfully loaded");
   }
+}
+
+TEST_F(ServerClientComTest, AMessageTakenEndsInItsReplyOnce) {
+  struct Case {
+    const char* name;
+    FakeLocalServer::Config config;
+    bool serverQuits;
+    std::string event;  // the failure raised; empty for none
+  };
+  const Case cases[] = {
+      {"answered", {}, false, ""},
+      {"refused", Failing("SendMsg", "queue full"), false, "failed 41 not sent: queue full"},
+      {"unanswered", Silent("SendMsg"), false,
+       "failed 41 no answer: no answer within 0.3 s; the server may have received it"},
+      {"server gone", Silent("SendMsg"), true, "the server may have received it"},
+  };
+  for (const Case& c : cases) {
+    FakeLocalServer server(FBus->Address(), c.config);
+    TZVServerClientCom& client = StartAndLogIn();
+    if (c.serverQuits) client.SetCallTimeout(20s);
+    Events.clear();
+    const auto begun = std::chrono::steady_clock::now();
+    client.SendMessage(
+        {"a\x03,b\x03"
+         "41,3,555,2,0,Subj,TerminalAgent"});
+    EXPECT_LT(std::chrono::steady_clock::now() - begun, kShortTimeout) << c.name;
+    if (c.serverQuits) {
+      ASSERT_TRUE(Until([&] { return server.Calls().back().starts_with("SendMsg"); }));
+      server.Quit();
+    }
+    ASSERT_TRUE(Until([&] { return c.event.empty() ? !Messages.empty() : !Events.empty(); }))
+        << c.name;
+    Until([] { return false; }, 500ms);  // nothing more comes
+    std::vector<std::string> failures;
+    std::copy_if(Events.begin(), Events.end(), std::back_inserter(failures),
+                 [](const std::string& e) { return e.starts_with("failed"); });
+    if (c.event.empty()) {
+      EXPECT_TRUE(failures.empty()) << c.name;
+    } else {
+      ASSERT_EQ(failures.size(), 1u) << c.name;
+      EXPECT_THAT(failures.front(), HasSubstr(c.event)) << c.name;
+      EXPECT_THAT(failures.front(), StartsWith(c.serverQuits ? "failed 41 no answer: " : "failed"))
+          << c.name;
+    }
+    Messages.clear();
+  }
+}
+
+TEST_F(ServerClientComTest, TheMessageNumberIsTheFirstFieldAfterTheText) {
+  EXPECT_EQ(TZVServerClientCom::MsgNoOf({"Hi\x03"
+                                         "12,3,555,2,0,S,Me"}),
+            12);
+  // The text may hold the separators; the fields hold no ",".
+  EXPECT_EQ(TZVServerClientCom::MsgNoOf({"a,\x03"
+                                         "9,b\x03"
+                                         "7,3,555,2,0,S\x03,Me"}),
+            7);
+  EXPECT_EQ(TZVServerClientCom::MsgNoOf({"Hello\x03"
+                                         "7,1,555"}),
+            7);
+  EXPECT_EQ(TZVServerClientCom::MsgNoOf({"no mark"}), 0);
+  EXPECT_EQ(TZVServerClientCom::MsgNoOf({}), 0);
+}
+
+TEST_F(ServerClientComTest, ALoadThatFailsKeepsTheOldListAndStopsTheLink) {
+  FakeLocalServer::Config config = Failing("CarrierById", "being rebuilt");
+  config.Carriers = {"1=Pager", "2=Mail"};
+  FakeLocalServer server(FBus->Address(), config);
+  TZVServerClientCom& client = StartAndLogIn();
+  Events.clear();
+  TZVCarriersConsole carriers;
+  carriers.Add(std::make_unique<TZVCarrierConsole>("3,Old", ',', 18));
+  client.LoadClientCarriers(carriers);
+  ASSERT_TRUE(Until([&] { return FContext->Stops == 1; }));
+  EXPECT_EQ(FContext->StopCode, kConnFailedStop);
+  EXPECT_EQ(FContext->StopReason, "being rebuilt");
+  EXPECT_THAT(Events, ElementsAre("error 4"));
+  ASSERT_EQ(carriers.Count(), 1);
+  EXPECT_EQ(carriers.GetItem(0)->ObjectId(), 3);
+  EXPECT_THAT(FContext->LogText(), HasSubstr("Loading Carriers Failed"));
+}
+
+// A large load is answered in slices: every dispatch pass returns soon, and
+// what the main loop has to do meanwhile is done before the load ends.
+TEST_F(ServerClientComTest, TheMainLoopIsServedDuringALargeCarrierLoad) {
+  constexpr int32_t kCarriers = 1500;
+  FakeLocalServer::Config config;
+  for (int32_t id = 1; id <= kCarriers; ++id) {
+    config.Carriers.push_back(std::to_string(id) + "=C");
+    config.CarrierIds[id] = {id, "C", 80, 1, 1, "TAP", "pager id", {}};
+  }
+  FakeLocalServer server(FBus->Address(), config);
+  TZVServerClientCom& client = StartAndLogIn();
+  client.SetCallTimeout(20s);
+  Events.clear();
+  TZVCarriersConsole carriers;
+  client.LoadClientCarriers(carriers);
+  platform::MessageQueue keys(FContext->Dispatcher());
+  int served = 0;
+  std::chrono::steady_clock::duration longest{};
+  ASSERT_TRUE(Until([&] {
+    keys.Post([&] {
+      if (!Loaded()) ++served;
+    });
+    const auto begun = std::chrono::steady_clock::now();
+    FContext->Dispatch();
+    longest = std::max(longest, std::chrono::steady_clock::now() - begun);
+    return Loaded();
+  }));
+  EXPECT_EQ(carriers.Count(), kCarriers);
+  EXPECT_EQ(carriers.GetItem(kCarriers - 1)->ObjectId(), kCarriers);
+  EXPECT_GT(served, kCarriers / static_cast<int>(TZVServerClientCom::kCarrierCallsInFlight) / 2);
+  EXPECT_LT(longest, 250ms);
+}
+
+TEST_F(ServerClientComTest, AStopActsWithinASecondWhateverIsOutstanding) {
+  FakeLocalServer::Config config;
+  config.Silent = {"SendMsg", "Logout", "Stop"};
+  FakeLocalServer server(FBus->Address(), config);
+  TZVServerClientCom& client = StartAndLogIn();
+  client.SetCallTimeout(20s);
+  Events.clear();
+  client.SendMessage(
+      {"Hi\x03"
+       "5,3,555,2,0,S,TerminalAgent"});
+  ASSERT_TRUE(Until([&] { return server.Calls().back().starts_with("SendMsg"); }));
+  client.SetUserDisconnects(true);
+  const auto begun = std::chrono::steady_clock::now();
+  client.StopZVServer();
+  const auto took = std::chrono::steady_clock::now() - begun;
+  EXPECT_LT(took, TZVServerClientCom::kStopWait + 300ms);
+  EXPECT_FALSE(client.HasServer());
+  Until([] { return false; }, 300ms);
+  EXPECT_TRUE(Events.empty()) << "the outstanding page is the console's to name";
+  ASSERT_TRUE(Until([&] { return server.Calls().back() == "Stop()"; }));
+  EXPECT_THAT(server.Calls()[server.Calls().size() - 2], StartsWith("Logout("));
 }
 
 TEST_F(ServerClientComTest, DeletesFindTheAccountOrRaiseNoObject) {

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <thread>
@@ -124,6 +125,62 @@ TEST_F(DBusConnectionTest, CallsCarryEveryShapeAndServiceErrorsAndTimeOut) {
                      {true, int32_t{0}, 0.0, bad, DBusObjectPath{"/"}, std::vector<std::string>{}}),
         DBusError);
   }
+}
+
+// Each call made without waiting ends once, in its outcome, while the caller
+// goes on; a dropped call never reports.
+TEST_F(DBusConnectionTest, CallsWithoutWaitingEndOnceInTheirOutcome) {
+  Service service(FBus.Address());
+  auto client = DBusConnection::OpenAddress(FBus.Address());
+  std::map<std::string, std::string> ended;  // call -> values or error name
+  std::vector<std::unique_ptr<DBusHandle>> calls;
+  const auto call = [&](const std::string& label, const std::string& member,
+                        std::chrono::milliseconds timeout) {
+    calls.push_back(client->CallAsync(
+        kName, kPath, kIface, member, {}, timeout, [&ended, label](DBusOutcome<DBusArgs> outcome) {
+          ended[label] +=
+              outcome.Error ? outcome.Error->Name() : std::to_string(outcome.Values.size());
+        }));
+  };
+  call("refused", "Refuse", 10s);
+  call("silent", "Silent", 200ms);
+  call("dropped", "Silent", 200ms);
+  calls.back().reset();
+  calls.push_back(
+      client->GetAllPropertiesAsync(kName, kPath, kIface, 10s, [&](DBusOutcome<DBusProperties> o) {
+        ended["all"] = o.Error ? o.Error->Name() : std::to_string(o.Values.size());
+      }));
+  calls.push_back(
+      client->GetPropertyAsync(kName, kPath, kIface, "Id", 10s, [&](DBusOutcome<DBusValue> o) {
+        ended["id"] = o.Error ? o.Error->Name() : std::to_string(std::get<int32_t>(o.Values));
+      }));
+  ASSERT_TRUE(PumpUntil({client.get()}, [&] { return ended.size() >= 4; }));
+  PumpUntil(
+      {client.get()}, [] { return false; }, 400ms);
+  EXPECT_EQ(ended,
+            (std::map<std::string, std::string>{{"refused", "org.zorvane.Test1.Error.Refused"},
+                                                {"silent", kDBusErrorTimedOut},
+                                                {"all", "2"},
+                                                {"id", "42"}}));
+
+  // A callee that leaves the bus without answering is no time-out.
+  auto server = DBusConnection::OpenAddress(FBus.Address());
+  bool arrived = false;
+  DBusInterface iface{kIface, {}, {}, {}};
+  iface.Methods.push_back({"Silent", {}, {}, [&](const DBusArgs&) {
+                             arrived = true;
+                             return std::optional<DBusArgs>();
+                           }});
+  auto exported = server->Export("/gone", std::move(iface));
+  std::optional<DBusError> error;
+  auto pending = client->CallAsync(server->UniqueName(), "/gone", kIface, "Silent", {}, 20s,
+                                   [&](DBusOutcome<DBusArgs> o) { error = o.Error; });
+  ASSERT_TRUE(PumpUntil({client.get(), server.get()}, [&] { return arrived; }));
+  exported.reset();
+  server.reset();
+  ASSERT_TRUE(PumpUntil(
+      {client.get()}, [&] { return error.has_value(); }, 5s));
+  EXPECT_EQ(error->Name(), "org.freedesktop.DBus.Error.NoReply") << error->what();
 }
 
 TEST_F(DBusConnectionTest, PropertiesAndIntrospectionServeTheExportedInterface) {

@@ -170,6 +170,8 @@ TSimBusServer::TReply TSimBusServer::Answer(std::optional<TSimStage> stage,
         FDropped = true;
         return std::nullopt;
       }
+      // A stall is silence on a connection that stays open.
+      if (it->second == TSpoil::spStallMidFrame) return std::nullopt;
       throw DBusError(std::string(kFailedError),
                       "Zorvane Server failed the " + std::string(StageName(*stage)) + " call");
     }

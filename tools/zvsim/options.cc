@@ -269,7 +269,8 @@ std::string HelpText() {
                          0, 78);
   text += "\n" + Wrapped(
                      "On the bus, a spoiled stage's call is answered with an error reply, "
-                     "and --abort drops the simulator off the bus instead; --silent leaves "
+                     "--abort drops the simulator off the bus instead, and --stall-mid-frame "
+                     "leaves the call unanswered; --silent leaves "
                      "every call unanswered but the read of Carriers. --protocol17, --delay "
                      "and --split-frames concern TCP/IP only.",
                      0, 78);
