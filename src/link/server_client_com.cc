@@ -24,7 +24,7 @@ constexpr const char* kBusDisconnected = "org.freedesktop.DBus.Error.Disconnecte
 }  // namespace
 
 TZVServerClientCom::TZVServerClientCom(TZVLinkContext& context)
-    : TZVServerClient(context, 1),
+    : TZVServerClient(context, kConnectionLocal),
       FZVServer(std::make_unique<TZorvaneServerCom>(context.Dispatcher())) {
   FZVServer->SetCallTimeout(platform::LocalCallTimeoutFromEnvironment());
 }

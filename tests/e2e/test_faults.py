@@ -75,7 +75,7 @@ class FaultTest(unittest.TestCase):
                 screen.wait_text("ready to communicate")
                 sim.proc.send_signal(signal.SIGKILL)
             if isinstance(shown, str):
-                # A call out waits for the bus's time-out of 25 s at most. The
+                # A call's reply is awaited up to the bus's time-out of 25 s. The
                 # text is looked for in all the output, not only the screen: a
                 # flood that follows it may scroll it away before a poll sees it.
                 screen.wait_for(lambda s: shown in s.text() or shown.encode() in s.raw,
