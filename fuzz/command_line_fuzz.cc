@@ -116,7 +116,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   std::filesystem::remove(zv::TDataAccess::IniFilePath());
   zv::TDataAccess::ReloadForTesting();
   auto console = std::make_unique<zv::TZVSystemConsole>(std::make_unique<ScriptTerminal>(lines));
-  zv::SystemConsole = console.get();
   console->Load();
   try {
     while (!lines.empty()) {
@@ -133,6 +132,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   }
   // Anything else that escapes a typed line would end the program: a finding.
   console.reset();
-  zv::SystemConsole = nullptr;
   return 0;
 }
