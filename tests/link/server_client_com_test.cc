@@ -140,6 +140,8 @@ TEST_F(ServerClientComTest, TheRoadOfAStartAMessageAndAStop) {
   client.SendMessage(
       {"Hello\x03"
        "7,1,555"});
+  // The call goes out without waiting: the fake's own result comes first.
+  ASSERT_TRUE(Until([&] { return Messages.size() == 1; }));
   server.Emit("OnZVMessage", Result(kMe, 8));
   ASSERT_TRUE(Until([&] { return Messages.size() == 2; }));
   EXPECT_EQ(Messages[0].TransactionId(), 7);  // the fake's own result
