@@ -105,10 +105,15 @@ void TZVServerClientTcp::StartZVServer() {
 void TZVServerClientTcp::StartConnectThread() {
   if (SocketConnected() || FConnectThread) return;
   FBusy = true;
-  FConnectThread = std::make_unique<TTcpConnectThread>([this] {
+  // A connect aborted by a stop still posts its completion; it must not reap
+  // the thread of a later start.
+  const uint64_t generation = ++FConnectGeneration;
+  FConnectThread = std::make_unique<TTcpConnectThread>([this, generation] {
     DoConnect();
     // The thread's last act: ConnectionComplete then reaps it.
-    PostToMain([this] { ConnectionComplete(); });
+    PostToMain([this, generation] {
+      if (generation == FConnectGeneration) ConnectionComplete();
+    });
   });
   FConnectThread->Start();
 }

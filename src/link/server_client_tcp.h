@@ -102,6 +102,7 @@ class TZVServerClientTcp : public TZVServerClient, private TTcpPumpHost {
   TRecordGate FGate{kMaxRecordsInFlight};
   std::unique_ptr<TTcpClientThread> FClientThread GUARDED_BY(FLock);
   std::unique_ptr<TTcpConnectThread> FConnectThread;  // main thread only
+  uint64_t FConnectGeneration = 0;                    // main thread only: connects started
   std::atomic<bool> FConnectionLost{false};
 };
 
