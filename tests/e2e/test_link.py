@@ -23,21 +23,7 @@ def commands(frames, command, result=None):
             and (result is None or f.get("result") == result)]
 
 
-class LinkTest(unittest.TestCase):
-    def setUp(self):
-        self.inst = Installation()
-        self.sims = []
-
-    def tearDown(self):
-        for sim in self.sims:
-            sim.remove()
-        self.inst.remove()
-
-    def simulator(self, *options):
-        sim = Simulator(*options)
-        self.sims.append(sim)
-        return sim
-
+class LinkTest(zvcc_e2e.SimulatorTestCase):
     def started(self, *options):
         """A console in a terminal, connected to a simulator with `options`."""
         sim = self.simulator(*options)

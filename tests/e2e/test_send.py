@@ -3,9 +3,8 @@ several runs on one home beside an open console."""
 
 import json
 import subprocess
-import unittest
 
-from zvcc_e2e import DEADLINE, Installation, Screen, Simulator, main
+from zvcc_e2e import DEADLINE, Screen, SimulatorTestCase, main
 
 PROMPT = "Zorvane Send >"
 
@@ -16,21 +15,7 @@ def sent_numbers(frames):
             for f in frames if f.get("command") == "MSG_SEND"]
 
 
-class SendTest(unittest.TestCase):
-    def setUp(self):
-        self.inst = Installation()
-        self.sims = []
-
-    def tearDown(self):
-        for sim in self.sims:
-            sim.remove()
-        self.inst.remove()
-
-    def simulator(self, *options):
-        sim = Simulator(*options)
-        self.sims.append(sim)
-        return sim
-
+class SendTest(SimulatorTestCase):
     def start_send(self, args, text=""):
         return subprocess.Popen([self.inst.program, "send"] + list(args), cwd="/",
                                 stdin=subprocess.PIPE, stdout=subprocess.PIPE,

@@ -180,6 +180,25 @@ class Simulator:
         shutil.rmtree(self.dir, ignore_errors=True)
 
 
+class SimulatorTestCase(unittest.TestCase):
+    """A test case with a private copy of the program and the simulators it
+    starts, all removed after each test."""
+
+    def setUp(self):
+        self.inst = Installation()
+        self.sims = []
+
+    def tearDown(self):
+        for sim in self.sims:
+            sim.remove()
+        self.inst.remove()
+
+    def simulator(self, *options):
+        sim = Simulator(*options)
+        self.sims.append(sim)
+        return sim
+
+
 class Screen:
     """The program in a pseudo-terminal of 80 by 25, with its screen rendered."""
 
