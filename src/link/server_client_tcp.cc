@@ -66,40 +66,55 @@ bool TZVServerClientTcp::SocketConnected() const { return FZVServer.IsConnected(
 void TZVServerClientTcp::StartZVServer() {
   if (IsActive() || SocketConnected()) return;
   FActive = true;
-  try {
-    if (!IsDottedQuadAddress(FContext.ServerIP())) {
-      FContext.AssignServerIP(platform::TcpSocket::ResolveIPv4(FContext.ServerIP()));
+  if (!FConnectThread) {
+    // No connect runs, so no worker touches the socket or the reader now.
+    platform::MutexLock lock(FLock);
+    if (FClientThread) {  // ended by a lost connection, not yet reaped
+      FClientThread->Terminate();
+      FZVServer.Abort();
+      FClientThread.reset();
     }
-    if (!FConnectThread) {
-      // No connect runs, so no worker touches the socket or the reader now.
-      platform::MutexLock lock(FLock);
-      if (FClientThread) {  // ended by a lost connection, not yet reaped
-        FClientThread->Terminate();
-        FZVServer.Abort();
-        FClientThread.reset();
-      }
-      FServerHost = FContext.ServerIP();
-      FServerPort = FContext.ServerPort();
-      FServerName = ServerName();
-      // Closing also ends an abort left by an earlier stop of the client thread.
-      FZVServer.Close(false);
-    }
-    if (!FContext.TcpBuffer()) {
-      FContext.SetTcpBuffer(
-          std::make_unique<TZVMsgBuffer>(kBufferSize, "TcpBufferClient", kBufferTimeoutMs));
-    }
-    StartConnectThread();
-  } catch (const platform::SocketError& e) {
-    FActive = false;
-    const std::string text = SocketErrorTextFor(e.Errno());
-    const std::string& ip = FContext.ServerIP();
-    FContext.SysLog().LogItem(StrFormat("Resolving host address (\"%s\") failed", ip.c_str()), text,
-                              e.what());
-    PostInfo(
-        FContext.CurrentUserId(),
-        StrFormat("Resolving host address (\"%s\") failed%s%s", ip.c_str(), "\r\n", text.c_str()),
-        e.what(), TTcpCommand::tcpConnect, false, 0, kConnFailedStop);
+    // A host name is looked up by the connect thread, where a stop can give
+    // up on a resolver that does not answer.
+    FServerHost = FContext.ServerIP();
+    FServerPort = FContext.ServerPort();
+    FServerName = ServerName();
+    // Closing also ends an abort left by an earlier stop of the client thread.
+    FZVServer.Close(false);
   }
+  if (!FContext.TcpBuffer()) {
+    FContext.SetTcpBuffer(
+        std::make_unique<TZVMsgBuffer>(kBufferSize, "TcpBufferClient", kBufferTimeoutMs));
+  }
+  StartConnectThread();
+}
+
+bool TZVServerClientTcp::ResolveServerHost(uint64_t generation) {
+  const std::string name = FServerHost;
+  try {
+    FServerHost = FZVServer.Resolve(name, kConnectTimeout, FResolveHost);
+  } catch (const platform::SocketError& e) {
+    if (e.Errno() == ECANCELED) return false;  // a stop asked for it: nothing to report
+    PostToMain([this, generation, name, error = e] {
+      if (generation == FConnectGeneration) ResolveFailed(name, error);
+    });
+    return false;
+  }
+  FServerName = StrFormat("%s:%d", FServerHost.c_str(), FServerPort);
+  PostToMain([this, address = FServerHost] { FContext.AssignServerIP(address); });
+  return true;
+}
+
+void TZVServerClientTcp::ResolveFailed(const std::string& hostName,
+                                       const platform::SocketError& error) {
+  FActive = false;
+  const std::string text = SocketErrorTextFor(error.Errno());
+  FContext.SysLog().LogItem(StrFormat("Resolving host address (\"%s\") failed", hostName.c_str()),
+                            text, error.what());
+  PostInfo(FContext.CurrentUserId(),
+           StrFormat("Resolving host address (\"%s\") failed%s%s", hostName.c_str(), "\r\n",
+                     text.c_str()),
+           error.what(), TTcpCommand::tcpConnect, false, 0, kConnFailedStop);
 }
 
 void TZVServerClientTcp::StartConnectThread() {
@@ -109,7 +124,7 @@ void TZVServerClientTcp::StartConnectThread() {
   // the thread of a later start.
   const uint64_t generation = ++FConnectGeneration;
   FConnectThread = std::make_unique<TTcpConnectThread>([this, generation] {
-    DoConnect();
+    DoConnect(generation);
     // The thread's last act: ConnectionComplete then reaps it.
     PostToMain([this, generation] {
       if (generation == FConnectGeneration) ConnectionComplete();
@@ -127,10 +142,12 @@ void TZVServerClientTcp::AbortConnect() {
   FBusy = false;
 }
 
-void TZVServerClientTcp::DoConnect() {
+void TZVServerClientTcp::DoConnect(uint64_t generation) {
   try {
-    // No lock is held over the connect: a stop aborts it instead of waiting.
+    // No lock is held over the lookup or the connect: a stop aborts them
+    // instead of waiting.
     if (!SocketConnected()) {
+      if (!IsDottedQuadAddress(FServerHost) && !ResolveServerHost(generation)) return;
       const std::string info =
           StrFormat("Connecting to Zorvane Server on %s:%d", FServerHost.c_str(), FServerPort);
       const std::string debug =

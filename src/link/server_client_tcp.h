@@ -22,6 +22,7 @@
 #include "link/record_gate.h"
 #include "link/server_client.h"
 #include "link/tcp_threads.h"
+#include "platform/host_lookup.h"
 #include "platform/tcp_socket.h"
 #include "platform/thread_annotations.h"
 
@@ -61,6 +62,8 @@ class TZVServerClientTcp : public TZVServerClient, private TTcpPumpHost {
   // Ends the client thread and closes the socket; nothing in the program
   // calls it.
   void TestDisconnect();
+  // What looks a host name up (a test's stand-in); set before StartZVServer.
+  void SetHostResolver(platform::HostResolveFunction resolve) { FResolveHost = std::move(resolve); }
 
  private:
   // TTcpPumpHost, for the client thread.
@@ -76,7 +79,13 @@ class TZVServerClientTcp : public TZVServerClient, private TTcpPumpHost {
 
   // Main thread: a record the client thread delivered.
   void Act(TLinkRecord& record);
-  void DoConnect();  // connect thread
+  void DoConnect(uint64_t generation);  // connect thread
+  // Connect thread: replaces the host name by its address, for the link and
+  // (on the main thread) for the console. False when it does not resolve,
+  // which is reported, or a stop came first.
+  bool ResolveServerHost(uint64_t generation);
+  // Main thread: the report of a host name that does not resolve.
+  void ResolveFailed(const std::string& hostName, const platform::SocketError& error);
   // Main thread, once the connect thread has ended.
   void ConnectionComplete();
   void DoDisconnect();
@@ -94,8 +103,10 @@ class TZVServerClientTcp : public TZVServerClient, private TTcpPumpHost {
   platform::Mutex FLock;       // guards the client thread's start and end
   platform::Mutex FWriteLock;  // one whole frame at a time
   platform::TcpSocket FZVServer;
-  // Where the link connects: written by a start while no worker runs, read by
-  // the workers it starts.
+  // Where the link connects: written by a start while no worker runs, then
+  // by its connect thread alone (a host name becomes its address), read by
+  // the workers it starts and by a stop once the connect thread has ended.
+  platform::HostResolveFunction FResolveHost = platform::ResolveIPv4;
   std::string FServerHost;
   int32_t FServerPort = 0;
   std::string FServerName;

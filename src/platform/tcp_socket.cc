@@ -213,22 +213,20 @@ TcpSocket::WaitResult TcpSocket::WaitAny(std::chrono::milliseconds timeout,
   return WaitResult::kTimeout;
 }
 
-std::string TcpSocket::ResolveIPv4(const std::string& hostName) {
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  const int rc = ::getaddrinfo(hostName.c_str(), nullptr, &hints, &found);
-  if (rc == EAI_SYSTEM && errno != 0) throw SocketError(errno);
-  if (rc != 0) throw SocketError(kHostNotFound, ::gai_strerror(rc));
-  const std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> owner(found, &freeaddrinfo);
-  for (const addrinfo* ai = found; ai != nullptr; ai = ai->ai_next) {
-    if (ai->ai_family != AF_INET || ai->ai_addr == nullptr) continue;
-    const auto* address = reinterpret_cast<const sockaddr_in*>(ai->ai_addr);
-    char text[INET_ADDRSTRLEN] = {};
-    if (::inet_ntop(AF_INET, &address->sin_addr, text, sizeof text) != nullptr) return text;
+std::string TcpSocket::Resolve(const std::string& hostName, std::chrono::milliseconds timeout,
+                               const HostResolveFunction& resolve) {
+  const Deadline deadline = DeadlineAfter(timeout);
+  if (Aborted()) throw SocketError(ECANCELED);
+  const HostLookup lookup(hostName, resolve);
+  pollfd waits[2] = {{FAbortFd.Get(), POLLIN, 0}, {lookup.Fd(), POLLIN, 0}};
+  const int ready = PollUntil(waits, 2, deadline);
+  if (ready < 0) throw SocketError(errno);
+  if (waits[0].revents != 0 || Aborted()) throw SocketError(ECANCELED);
+  if (ready == 0) {
+    throw SocketError(ETIMEDOUT, "The name servers did not answer for \"" + hostName + "\" within " +
+                                     std::to_string(timeout.count() / 1000) + " s");
   }
-  throw SocketError(kHostNotFound, ::gai_strerror(EAI_NONAME));
+  return lookup.Result();
 }
 
 }  // namespace zv::platform

@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/host_lookup.h"
 #include "platform/socket_error.h"
 #include "platform/unique_fd.h"
 
@@ -87,9 +88,12 @@ class TcpSocket {
   WaitResult WaitAny(std::chrono::milliseconds timeout, std::span<const int> otherFds,
                      bool socketInput);
 
-  // The first IPv4 address of `hostName` as a dotted quad. Throws
-  // SocketError(kHostNotFound) with the resolver's text when it has none.
-  static std::string ResolveIPv4(const std::string& hostName);
+  // The IPv4 address of `hostName` for a later Connect, waiting at most
+  // `timeout` for the lookup (HostLookup), which needs no open socket. Throws
+  // SocketError: ECANCELED when aborted (before or during the wait), ETIMEDOUT
+  // when the resolver has not answered in time, else the lookup's own error.
+  std::string Resolve(const std::string& hostName, std::chrono::milliseconds timeout,
+                      const HostResolveFunction& resolve = ResolveIPv4);
 
  private:
   bool Aborted() const { return FAborted.load(); }

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <functional>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -104,10 +105,11 @@ class FakeServer {
 
 class TcpClientTest : public ::testing::Test {
  protected:
-  TZVServerClientTcp& Start(uint16_t port) {
+  TZVServerClientTcp& Start(uint16_t port, platform::HostResolveFunction resolve = nullptr) {
     FContext.Port = port;
     auto client = std::make_unique<TZVServerClientTcp>(FContext);
     TZVServerClientTcp& ref = *client;
+    if (resolve) ref.SetHostResolver(std::move(resolve));
     FContext.Client = std::move(client);
     ref.OnConnectInfo = [this](int32_t code, const std::string& msg) {
       Events.push_back("connect " + std::to_string(code) + " " + msg);
@@ -218,7 +220,40 @@ TEST_F(TcpClientTest, AHostNameIsReplacedByItsAddress) {
   FakeServer server([](const TZVRemoteMsg&) -> std::vector<std::string> { return {}; });
   FContext.Server = "localhost";
   Start(server.Port());
-  EXPECT_EQ(FContext.Server, "127.0.0.1");
+  DispatchUntil([&] { return FContext.Server == "127.0.0.1"; }, "the address");
+  DispatchUntil([&] { return server.Connections() == 1; }, "the connection");
+}
+
+TEST_F(TcpClientTest, AHostNameThatDoesNotResolveStopsTheLink) {
+  FContext.Server = "bad.example";
+  Start(6022, [](const std::string&) -> std::string {
+    throw platform::SocketError(platform::kHostNotFound, "Name or service not known");
+  });
+  DispatchUntil([&] { return FContext.Stops > 0; }, "the stop");
+  EXPECT_TRUE(Saw("connect 4 Resolving host address (\"bad.example\") failed\r\nWrong host address"))
+      << Events.back();
+  EXPECT_EQ(FContext.Server, "bad.example");
+  EXPECT_THAT(FContext.LogText(), HasSubstr("Name or service not known"));
+}
+
+TEST_F(TcpClientTest, AStopGivesUpOnAResolverThatHangs) {
+  std::promise<void> release;
+  const std::shared_future<void> released = release.get_future().share();
+  auto asked = std::make_shared<std::atomic<bool>>(false);
+  FContext.Server = "slow.example";
+  TZVServerClientTcp& client = Start(6022, [released, asked](const std::string&) {
+    *asked = true;
+    released.wait_for(30s);
+    return std::string("127.0.0.1");
+  });
+  DispatchUntil([&] { return asked->load(); }, "the lookup");
+  const auto start = std::chrono::steady_clock::now();
+  client.StopZVServer();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+  FContext.Dispatch();
+  EXPECT_EQ(FContext.Stops, 0);
+  EXPECT_TRUE(Events.empty()) << Events.front();
+  release.set_value();
 }
 
 TEST(SplitMsgResultTest, ResultTextAndFieldList) {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/semaphore.h"
@@ -216,15 +217,47 @@ TEST(TcpSocketTest, AbortWakesAWaiterAndHoldsUntilClose) {
 }
 
 TEST(TcpSocketTest, ResolvesNamesToDottedAddresses) {
-  EXPECT_EQ(TcpSocket::ResolveIPv4("localhost"), "127.0.0.1");
-  EXPECT_EQ(TcpSocket::ResolveIPv4("10.1.2.3"), "10.1.2.3");
+  TcpSocket socket;
+  EXPECT_EQ(socket.Resolve("localhost", 10s), "127.0.0.1");
+  EXPECT_EQ(socket.Resolve("10.1.2.3", 10s), "10.1.2.3");
   try {
-    TcpSocket::ResolveIPv4("no-such-host.invalid");
+    socket.Resolve("no-such-host.invalid", 10s);
     ADD_FAILURE() << "resolved";
   } catch (const SocketError& error) {
     EXPECT_EQ(error.Errno(), kHostNotFound);
     EXPECT_STRNE(error.what(), "");
   }
+}
+
+// A resolver that does not answer holds up neither a stop nor a deadline; its
+// late answer goes nowhere.
+TEST(TcpSocketTest, AResolverThatHangsIsGivenUpOn) {
+  std::promise<void> release;
+  const std::shared_future<void> released = release.get_future().share();
+  const HostResolveFunction hangs = [released](const std::string&) {
+    released.wait_for(30s);
+    return std::string("10.9.9.9");
+  };
+  struct Case {
+    const char* Name;
+    std::chrono::milliseconds Timeout;
+    bool AbortFirst, AbortDuring;
+    int Errno;
+  };
+  for (const Case& c : {Case{"deadline", 100ms, false, false, ETIMEDOUT},
+                        Case{"abort before", 30s, true, false, ECANCELED},
+                        Case{"abort during", 30s, false, true, ECANCELED}}) {
+    SCOPED_TRACE(c.Name);
+    TcpSocket socket;
+    if (c.AbortFirst) socket.Abort();
+    std::thread aborter;
+    if (c.AbortDuring) aborter = std::thread([&socket] { socket.Abort(); });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ErrnoOf([&] { socket.Resolve("slow.example", c.Timeout, hangs); }), c.Errno);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    if (aborter.joinable()) aborter.join();
+  }
+  release.set_value();
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "platform/dbus_connection.h"
 #include "platform/deadline_poll.h"
+#include "platform/host_lookup.h"
 #include "platform/tcp_socket.h"
 #include "support/helpers.h"
 #include "support/text.h"
@@ -79,7 +80,7 @@ int RunSimulator(const std::vector<std::string>& args) {
   TEventLog log(options.Quiet);
   try {
     if (!IsDottedQuadAddress(options.Address))
-      options.Address = platform::TcpSocket::ResolveIPv4(options.Address);
+      options.Address = platform::ResolveIPv4(options.Address);
     TZVCarriersConsole carriers =
         options.CarriersFile.empty() ? BuiltInCarriers() : LoadCarrierFile(options.CarriersFile);
     CheckCarrierListReadsBack(carriers, ',');
