@@ -223,8 +223,8 @@ std::string TcpSocket::Resolve(const std::string& hostName, std::chrono::millise
   if (ready < 0) throw SocketError(errno);
   if (waits[0].revents != 0 || Aborted()) throw SocketError(ECANCELED);
   if (ready == 0) {
-    throw SocketError(ETIMEDOUT, "The name servers did not answer for \"" + hostName + "\" within " +
-                                     std::to_string(timeout.count() / 1000) + " s");
+    throw SocketError(ETIMEDOUT, "The name servers did not answer for \"" + hostName +
+                                     "\" within " + std::to_string(timeout.count() / 1000) + " s");
   }
   return lookup.Result();
 }

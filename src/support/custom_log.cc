@@ -122,6 +122,10 @@ void TCustomLog::StoreSettings() {
 
 void TCustomLog::WriteItem(std::string_view action, std::string_view AMessage,
                            std::string_view debugInfo, TWarnings& warnings) {
+  if (FStopped && std::chrono::steady_clock::now() - FLastFailure < FRetryInterval) {
+    ++FLostItems;
+    return;
+  }
   try {
     if (int64_t{FItemsCount} + 1 > FItemsPerFile) {
       StartNextFile();
@@ -139,6 +143,7 @@ void TCustomLog::WriteItem(std::string_view action, std::string_view AMessage,
     }
   } catch (const Exception& e) {
     ++FLostItems;
+    FLastFailure = std::chrono::steady_clock::now();
     if (!FStopped) {
       FStopped = true;
       warnings.clear();  // a counters' warning of this item says no more than this line

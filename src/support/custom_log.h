@@ -11,8 +11,11 @@
 // appended whole or not at all.
 //
 // The log costs the record, never the caller's work: a file that cannot be
-// written stops logging with one warning (the items meanwhile are lost) and
-// the next item that can be written resumes it with another.
+// written stops logging with one warning (the items meanwhile are lost). The
+// first item logged kRetryMs or more after the last failed attempt tries
+// again, and resumes logging with another warning when it is written. The
+// pause keeps a nearly full disk, where now and then a short item fits, from
+// turning every page into a pair of warnings.
 //
 // Thread safety: LogItem, LogLines, Reset, Save, ShowLog and the properties
 // serialise on FLock, so items from several threads never interleave. The
@@ -59,9 +62,9 @@ class TCustomLog {
 
   // Writes one item unless the log is disabled. Never fails for the files:
   // when the item cannot be written (the next file of the ring cannot be
-  // created, the disk is full) it is not counted and logging stops until an
-  // item can be written; the following items try the same file change or
-  // append again. Throws only when the log's lock stays busy.
+  // created, the disk is full) it is not counted and logging stops; an item
+  // after the retry interval tries the same file change or append again.
+  // Throws only when the log's lock stays busy.
   void LogItem(std::string_view action, std::string_view AMessage, std::string_view debugInfo);
   // Appends `msg` unchanged: no numbering, no file change, no settings save.
   void LogLines(std::string_view msg);
@@ -95,6 +98,8 @@ class TCustomLog {
   static constexpr int kLockTimeoutMs = 10000;
   // The least time between two saves of the counters while items flow.
   static constexpr int kCounterSaveMs = 1000;
+  // How long a stopped log drops items before it tries to write again.
+  static constexpr int kRetryMs = 5000;
   // How much of the end of the log file is read first when numbering resumes.
   static constexpr int64_t kResumeChunk = 64 * 1024;
 
@@ -123,6 +128,8 @@ class TCustomLog {
   void ResumeNumbering(std::string_view itemHeader);
 
   int32_t FItemsCount = 0;  // number of the last item in the current file
+  // Under FLock; kRetryMs unless a test shortens it.
+  std::chrono::milliseconds FRetryInterval{kRetryMs};
   const std::string FDBIdent;
   const std::string FFileDefault;
 
@@ -150,6 +157,7 @@ class TCustomLog {
   bool FStayOnTop = false;
   // Under FLock: logging stopped by a failed write, and the items lost since.
   bool FStopped = false;
+  std::chrono::steady_clock::time_point FLastFailure;
   int64_t FLostItems = 0;
   bool FCountersFailing = false;  // warned; quiet until a save succeeds
   std::chrono::steady_clock::time_point FLastSave;

@@ -230,7 +230,8 @@ TEST_F(TcpClientTest, AHostNameThatDoesNotResolveStopsTheLink) {
     throw platform::SocketError(platform::kHostNotFound, "Name or service not known");
   });
   DispatchUntil([&] { return FContext.Stops > 0; }, "the stop");
-  EXPECT_TRUE(Saw("connect 4 Resolving host address (\"bad.example\") failed\r\nWrong host address"))
+  EXPECT_TRUE(
+      Saw("connect 4 Resolving host address (\"bad.example\") failed\r\nWrong host address"))
       << Events.back();
   EXPECT_EQ(FContext.Server, "bad.example");
   EXPECT_THAT(FContext.LogText(), HasSubstr("Name or service not known"));

@@ -25,8 +25,10 @@ class TTestLog : public TCustomLog {
  public:
   explicit TTestLog(std::string ident = "TestLog", std::string pattern = "test%d.log")
       : TCustomLog(std::move(ident), std::move(pattern)) {
-    ResumeNumbering("");  // an item's line starts with its number
+    ResumeNumbering("");                            // an item's line starts with its number
+    FRetryInterval = std::chrono::milliseconds(0);  // retry at the next item
   }
+  void SetRetryInterval(std::chrono::milliseconds interval) { FRetryInterval = interval; }
 
  protected:
   std::string FormatItem(std::string_view action, std::string_view, std::string_view) override {
@@ -283,6 +285,28 @@ TEST_F(CustomLogTest, AnItemThatCannotBeWrittenWholeLeavesNoPartOfItself) {
   ASSERT_EQ(warnings.size(), 2u);
   EXPECT_NE(warnings[0].find("Logging stopped: Cannot write file"), std::string::npos);
   EXPECT_NE(warnings[1].find("; 2 items were not logged."), std::string::npos);
+}
+
+// On a nearly full disk a short item may fit where a long one did not: a
+// stopped log waits out its retry interval instead of flapping per item.
+TEST_F(CustomLogTest, AStoppedLogTriesAgainOnlyAfterItsRetryInterval) {
+  TTestLog log;
+  log.SetRetryInterval(std::chrono::hours(1));
+  auto& warnings = Warnings(log);
+  Log(log, "a");
+  const std::string before = ReadBytes(File(1));
+  {
+    const testutil::TFileSizeLimit nearlyFull(before.size() + 12);
+    log.LogItem("long enough not to fit", "", "");
+    Log(log, "bc");  // would fit, but the interval has not passed
+  }
+  EXPECT_EQ(ReadBytes(File(1)), before);
+  ASSERT_EQ(warnings.size(), 1u);
+  log.SetRetryInterval(std::chrono::milliseconds(0));
+  Log(log, "d");
+  EXPECT_EQ(ReadUtf16(File(1)), u"1:a\r\n2:d\r\n");
+  ASSERT_EQ(warnings.size(), 2u);
+  EXPECT_NE(warnings[1].find("; 3 items were not logged."), std::string::npos) << warnings[1];
 }
 
 }  // namespace
