@@ -174,6 +174,7 @@ void TZorvaneServerCom::Disconnect() {
   FWatch.reset();
   FLookup.reset();
   FSubscriptions.clear();
+  FCalls.clear();  // before their connection, whose close may still process
   FBus.reset();
   FOwner.clear();
   FConnectDone = nullptr;
