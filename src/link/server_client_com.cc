@@ -20,6 +20,7 @@ namespace {
 
 constexpr const char* kBusNoReply = "org.freedesktop.DBus.Error.NoReply";
 constexpr const char* kBusDisconnected = "org.freedesktop.DBus.Error.Disconnected";
+constexpr const char* kBusFailed = "org.freedesktop.DBus.Error.Failed";
 
 }  // namespace
 
@@ -90,17 +91,26 @@ void TZVServerClientCom::SetServerEvents(bool attach) {
 void TZVServerClientCom::StartZVServer() {
   if (FActive) return;
   try {
-    FZVServer->Connect();
-    SetServerEvents(true);
+    // Active from now: a stop while the connect is pending forgets it.
     FActive = true;
-    // The first failure ends the start; the connection goes with it, and the
-    // other call's outcome with the connection. A server that has gone
-    // reports as such instead.
-    const auto started = [this](const platform::DBusError* failure) {
-      if (failure != nullptr && FActive && FZVServer->IsConnected()) StartFailed(failure->what());
-    };
-    FZVServer->Start(started);
-    FZVServer->ConnectToServer(FLoginName, FContext.IPAddress(), started);
+    FZVServer->Connect([this](const platform::DBusError* connectFailure) {
+      if (connectFailure != nullptr) return StartFailed(connectFailure->what());
+      SetServerEvents(true);
+      // The first failure ends the start; the connection goes with it, and
+      // the other call's outcome with the connection. A server that has gone
+      // reports as such instead.
+      const auto started = [this](const platform::DBusError* failure) {
+        if (failure != nullptr && FActive && FZVServer->IsConnected()) {
+          StartFailed(failure->what());
+        }
+      };
+      try {
+        FZVServer->Start(started);
+        FZVServer->ConnectToServer(FLoginName, FContext.IPAddress(), started);
+      } catch (const std::exception& e) {
+        StartFailed(e.what());
+      }
+    });
   } catch (const std::exception& e) {
     StartFailed(e.what());
   }
@@ -320,28 +330,53 @@ void TZVServerClientCom::CarrierFailed(const std::string& reason) {
   SessionCallFailed("Loading Carriers Failed", "The carriers could not be loaded", reason);
 }
 
-namespace {
-
-TZorvaneServerCom::TAccount FindAccount(TZorvaneServerCom& server, const std::string& accountId) {
-  std::optional<TZorvaneServerCom::TAccount> account = server.AccountById(accountId);
-  if (!account) {
-    throw EZVNoObject(StrFormat("Cannot find account \"%s\" on Zorvane Server", accountId.c_str()));
-  }
-  return *account;
+void TZVServerClientCom::OnAccount(const std::string& accountId, TAccountCall call) {
+  const auto failed = [this](const platform::DBusError* failure) {
+    if (failure != nullptr) {
+      SessionCallFailed("Deleting Messages Failed", "The stored messages could not be deleted",
+                        failure->what());
+    }
+  };
+  FZVServer->AccountById(accountId, [this, accountId, call, failed](
+                                        const platform::DBusError* failure,
+                                        std::optional<TZorvaneServerCom::TAccount> account) {
+    if (failure != nullptr) return failed(failure);
+    if (!account) {
+      // The server's answer about its data, not a fault of the link: told,
+      // and the link goes on.
+      const std::string reason =
+          StrFormat("Cannot find account \"%s\" on Zorvane Server", accountId.c_str());
+      FContext.SysLog().LogItem("Deleting Messages Failed", "No such account", reason);
+      if (OnLogError) OnLogError(kConnFailed, "\r\n" + reason);
+      return;
+    }
+    try {
+      call(*account, failed);
+    } catch (const std::exception& e) {
+      const platform::DBusError gone(kBusFailed, e.what());
+      failed(&gone);
+    }
+  });
 }
 
-}  // namespace
-
 void TZVServerClientCom::DeleteAllMsgs(const std::string& accountId) {
-  FindAccount(*FZVServer, accountId).DeleteAllMsgs();
+  OnAccount(accountId, [](TZorvaneServerCom::TAccount& account, TZorvaneServerCom::TDone done) {
+    account.DeleteAllMsgs(std::move(done));
+  });
 }
 
 void TZVServerClientCom::DeleteOldMsgs(const std::string& accountId, int32_t olderThenDays) {
-  FindAccount(*FZVServer, accountId).DeleteOldMsgs(olderThenDays);
+  OnAccount(accountId,
+            [olderThenDays](TZorvaneServerCom::TAccount& account, TZorvaneServerCom::TDone done) {
+              account.DeleteOldMsgs(olderThenDays, std::move(done));
+            });
 }
 
 void TZVServerClientCom::DeleteSelectedMsg(const std::string& accountId, int32_t msgId) {
-  FindAccount(*FZVServer, accountId).DeleteSelectedMsg(msgId);
+  OnAccount(accountId,
+            [msgId](TZorvaneServerCom::TAccount& account, TZorvaneServerCom::TDone done) {
+              account.DeleteSelectedMsg(msgId, std::move(done));
+            });
 }
 
 void TZVServerClientCom::ZVServerMessage(int32_t transactionId, const std::string& accountId,

@@ -10,30 +10,33 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "link/server_client.h"
+#include "link/zorvane_server_com.h"
 
 namespace zv {
-
-class TZorvaneServerCom;
 
 class TZVServerClientCom : public TZVServerClient {
  public:
   explicit TZVServerClientCom(TZVLinkContext& context);
   ~TZVServerClientCom() override;
 
-  // Connects, attaches the events and asks the server to take this console.
-  // Nothing when active already. A failure, at once or in a reply, is posted
-  // as connection code 3 with the bus's reason and leaves the client inactive
-  // and without a server.
+  // Begins the connect and returns; once connected, attaches the events and
+  // asks the server to take this console. Nothing when active already (a
+  // pending connect included). A failure, at once, of the connect or in a
+  // reply, is posted as connection code 3 with the bus's reason (a lookup
+  // without an answer as a time-out) and leaves the client inactive and
+  // without a server.
   void StartZVServer() override;
   // Forgets every call still waiting (their outcomes are the caller's to
   // tell), logs out first when the operator asked to stop, and sends the
   // server's Stop, waiting at most kStopWait for their replies; nothing goes
-  // to a server that has gone. Whatever fails, the client is inactive and
+  // to a server that has gone, and a pending connect is forgotten at once,
+  // with nothing sent and nothing reported later. Whatever fails, the client is inactive and
   // disconnected afterwards; an error reply passes on to the caller.
   void StopZVServer() override;
   void LogIn(const std::string& userName, const std::string& ipAddress, int32_t encoded,
@@ -49,7 +52,10 @@ class TZVServerClientCom : public TZVServerClient {
   // be read as "Error loading client carriers from the server." and the
   // reason) and asks for the link to stop. A new load replaces one under way.
   void LoadClientCarriers(TZVCarriersConsole& objLst) override;
-  // Throw EZVNoObject when the server has no account of that id.
+  // Find the account, then ask it to delete, without waiting. No such account
+  // is logged and raised through OnLogError with code 3 (the link goes on); a
+  // call that fails is a failed session call (logged, shown, the link asked to
+  // stop).
   void DeleteAllMsgs(const std::string& accountId) override;
   void DeleteOldMsgs(const std::string& accountId, int32_t olderThenDays) override;
   void DeleteSelectedMsg(const std::string& accountId, int32_t msgId) override;
@@ -95,6 +101,10 @@ class TZVServerClientCom : public TZVServerClient {
   // A call of the session failed: logged, shown and the link asked to stop.
   void SessionCallFailed(const std::string& action, const std::string& description,
                          const std::string& reason);
+  // Finds `accountId`'s account and makes `call` on it.
+  using TAccountCall =
+      std::function<void(TZorvaneServerCom::TAccount& account, TZorvaneServerCom::TDone done)>;
+  void OnAccount(const std::string& accountId, TAccountCall call);
   void AskForCarriers();
   void CarrierFailed(const std::string& reason);
 

@@ -82,36 +82,42 @@ TZorvaneServerCom::TZorvaneServerCom(platform::MessageDispatcher& dispatcher)
 
 TZorvaneServerCom::~TZorvaneServerCom() = default;
 
-void TZorvaneServerCom::Connect() {
-  if (FBus) return;
+void TZorvaneServerCom::Connect(TDone done) {
+  Disconnect();
   try {
     // Held in its field at once: a failure below drops what hangs on it first.
     FBus = FBusAddress.empty() ? platform::DBusConnection::Open(platform::LocalBusFromEnvironment())
                                : platform::DBusConnection::OpenAddress(FBusAddress);
-    platform::DBusConnection* bus = FBus.get();
-    FOwner = bus->StartServiceAndGetOwner(kZVServerBusName, FCallTimeout);
+    platform::DBusConnection& bus = *FBus;
     FQueue = std::make_unique<platform::MessageQueue>(FDispatcher);
-    for (const char* member : {"OnConnect", "OnLogin", "OnZVMessage"}) {
-      FSubscriptions.push_back(
-          bus->Subscribe(FOwner, kZVServerPath, kZVServerInterface, member,
-                         [this, name = std::string(member)](const DBusArgs& args) {
-                           // Delivered later as a message of its own, outside the bus's
-                           // processing, so that a handler may call the server or stop the link.
-                           if (FQueue) FQueue->Post([this, name, args] { Deliver(name, args); });
-                         }));
-    }
-    // The subscriptions match the owner found now only: a new owner is a new
-    // server that knows nothing of this console's session.
-    FSubscriptions.push_back(
-        bus->WatchNameOwner(kZVServerBusName, [this](const std::string& newOwner) {
-          if (newOwner == FOwner) return;
+    FConnectDone = std::move(done);
+    // Watched before the owner is asked for: a change the bus reports before
+    // its answer is in the answer; every later one is seen. The subscriptions
+    // match the owner found only: a new owner is a new server that knows
+    // nothing of this console's session.
+    FSubscriptions.push_back(bus.WatchNameOwner(
+        kZVServerBusName,
+        [this](const std::string& newOwner) {
+          if (FOwner.empty() || newOwner == FOwner) return;
           ServerLost(newOwner.empty()
                          ? "The name " + std::string(kZVServerBusName) + " has no owner any more"
                          : "The name " + std::string(kZVServerBusName) +
                                " has passed to another owner");
-        }));
-    FWatch = FDispatcher.AddWatch(bus->Fd(), [this] { Pump(); });
-    FLost = false;
+        },
+        Installed("watch the owner of " + std::string(kZVServerBusName))));
+    FLookup = bus.StartServiceAndGetOwnerAsync(kZVServerBusName, FCallTimeout,
+                                               [this](DBusOutcome<std::string> outcome) {
+                                                 if (outcome.Error)
+                                                   return ConnectEnded(&*outcome.Error);
+                                                 FOwner = outcome.Values;
+                                                 try {
+                                                   Subscribe();
+                                                 } catch (const DBusError& e) {
+                                                   return ConnectEnded(&e);
+                                                 }
+                                                 ConnectEnded(nullptr);
+                                               });
+    FWatch = FDispatcher.AddWatch(bus.Fd(), [this] { Pump(); });
   } catch (const DBusError& e) {
     Disconnect();
     throw EZVException(e.what());
@@ -121,13 +127,60 @@ void TZorvaneServerCom::Connect() {
   }
 }
 
+void TZorvaneServerCom::Subscribe() {
+  for (const char* member : {"OnConnect", "OnLogin", "OnZVMessage"}) {
+    FSubscriptions.push_back(FBus->Subscribe(
+        FOwner, kZVServerPath, kZVServerInterface, member,
+        [this, name = std::string(member)](const DBusArgs& args) {
+          // Delivered later as a message of its own, outside the bus's
+          // processing, so that a handler may call the server or stop the link.
+          if (FQueue) FQueue->Post([this, name, args] { Deliver(name, args); });
+        },
+        Installed("receive the server's " + std::string(member))));
+  }
+}
+
+platform::DBusConnection::DBusInstalled TZorvaneServerCom::Installed(const std::string& what) {
+  return [this, what](const DBusError* failure) {
+    if (failure != nullptr)
+      ServerLost("The message bus refused to " + what + ": " + failure->what());
+  };
+}
+
+void TZorvaneServerCom::ConnectEnded(const DBusError* failure) {
+  TDone done = std::exchange(FConnectDone, nullptr);
+  if (!done) return;
+  std::optional<DBusError> ended;
+  if (failure != nullptr) {
+    ended = *failure;
+    // Nothing more is told or sent until the message below drops it all.
+    FLost = true;
+    FSubscriptions.clear();
+  }
+  FQueue->Post([this, done = std::move(done), ended]() mutable {
+    if (!ended && FLost) ended.emplace(kFailedError, FLostReason);
+    if (ended) {
+      Disconnect();
+    } else {
+      FReady = true;
+    }
+    const TDone handler = std::move(done);  // the handler may free this object
+    handler(ended ? &*ended : nullptr);
+  });
+}
+
 void TZorvaneServerCom::Disconnect() {
   FQueue.reset();
   FWatch.reset();
+  FLookup.reset();
   FSubscriptions.clear();
+  FCalls.clear();  // before their connection, whose close may still process
   FBus.reset();
   FOwner.clear();
+  FConnectDone = nullptr;
+  FReady = false;
   FLost = false;
+  FLostReason.clear();
 }
 
 void TZorvaneServerCom::Pump() {
@@ -142,13 +195,14 @@ void TZorvaneServerCom::Pump() {
   }
 }
 
-void TZorvaneServerCom::PostPump() {
-  if (FQueue) FQueue->Post([this] { Pump(); });
-}
-
 void TZorvaneServerCom::ServerLost(const std::string& reason) {
+  if (FConnectDone) {
+    const DBusError failure(kFailedError, reason);
+    return ConnectEnded(&failure);
+  }
   if (FLost) return;
   FLost = true;
+  FLostReason = reason;
   FSubscriptions.clear();
   if (FQueue) {
     FQueue->Post([this, reason] {
@@ -183,8 +237,7 @@ void TZorvaneServerCom::Deliver(const std::string& member, const DBusArgs& args)
 }
 
 platform::DBusConnection& TZorvaneServerCom::DefaultInterface() {
-  if (!FBus) Connect();
-  if (!FBus || FLost) throw EZVException(kNotConnected);
+  if (!IsConnected()) throw EZVException(kNotConnected);
   return *FBus;
 }
 
@@ -197,7 +250,7 @@ void TZorvaneServerCom::CancelCalls() {
 void TZorvaneServerCom::Close(const std::string* logoutAccount, const std::string& ipAddress,
                               std::chrono::milliseconds bound) {
   CancelCalls();
-  if (!FBus || FLost) return;  // nobody to tell
+  if (!IsConnected()) return;  // nobody to tell
   const auto deadline = std::chrono::steady_clock::now() + bound;
   std::optional<std::string> failure;
   int waiting = 0;
@@ -249,28 +302,30 @@ void TZorvaneServerCom::Send(const std::function<std::unique_ptr<platform::DBusH
   FCalls.emplace(id, std::move(call));
 }
 
-void TZorvaneServerCom::CallServer(const std::string& member, const DBusArgs& args,
+void TZorvaneServerCom::CallObject(const std::string& path, const std::string& interface,
+                                   const std::string& member, const DBusArgs& args,
                                    TDeliver<DBusArgs> deliver) {
   Send<DBusArgs>(
       [&](platform::DBusConnection& bus, platform::DBusReplyHandler<DBusArgs> handler) {
-        return bus.CallAsync(FOwner, kZVServerPath, kZVServerInterface, member, args, FCallTimeout,
+        return bus.CallAsync(FOwner, path, interface, member, args, FCallTimeout,
                              std::move(handler));
       },
       std::move(deliver));
 }
 
-void TZorvaneServerCom::CallServer(const std::string& member, const DBusArgs& args, TDone done) {
-  CallServer(member, args,
-             TDeliver<DBusArgs>([done = std::move(done)](const DBusOutcome<DBusArgs>& outcome) {
-               done(outcome.Error ? &*outcome.Error : nullptr);
-             }));
+void TZorvaneServerCom::CallServer(const std::string& member, const DBusArgs& args,
+                                   TDeliver<DBusArgs> deliver) {
+  CallObject(kZVServerPath, kZVServerInterface, member, args, std::move(deliver));
 }
 
-DBusArgs TZorvaneServerCom::CallAndWait(const std::string& path, const std::string& interface,
-                                        const std::string& member, const DBusArgs& args) {
-  return OnServer([&](platform::DBusConnection& bus) {
-    return bus.Call(FOwner, path, interface, member, args, FCallTimeout);
-  });
+TZorvaneServerCom::TDeliver<DBusArgs> TZorvaneServerCom::Outcome(TDone done) {
+  return [done = std::move(done)](const DBusOutcome<DBusArgs>& outcome) {
+    done(outcome.Error ? &*outcome.Error : nullptr);
+  };
+}
+
+void TZorvaneServerCom::CallServer(const std::string& member, const DBusArgs& args, TDone done) {
+  CallServer(member, args, Outcome(std::move(done)));
 }
 
 void TZorvaneServerCom::Start(TDone done) { CallServer("Start", {}, std::move(done)); }
@@ -339,34 +394,33 @@ void TZorvaneServerCom::CarrierById(int32_t id, TCarrierDone done) {
              }));
 }
 
-std::optional<TZorvaneServerCom::TAccount> TZorvaneServerCom::AccountById(
-    const std::string& accountId) {
-  const std::optional<DBusArgs> reply =
-      OnServer([&](platform::DBusConnection& bus) -> std::optional<DBusArgs> {
-        try {
-          return bus.Call(FOwner, kZVServerPath, kZVServerInterface, "AccountById", {accountId},
-                          FCallTimeout);
-        } catch (const DBusError& e) {
-          if (e.Name() == kZVNoObjectError) return std::nullopt;
-          throw;
-        }
-      });
-  if (!reply) return std::nullopt;
-  const std::string path = Arg<DBusObjectPath>(*reply, 0, "AccountById").Path;
-  if (path == kNoObjectPath) return std::nullopt;
-  return TAccount(*this, path);
+void TZorvaneServerCom::AccountById(const std::string& accountId, TAccountDone done) {
+  CallServer("AccountById", {accountId},
+             TDeliver<DBusArgs>([this, done](const DBusOutcome<DBusArgs>& outcome) {
+               if (outcome.Error && outcome.Error->Name() == kZVNoObjectError) {
+                 return done(nullptr, std::nullopt);
+               }
+               WithValues(outcome, done, [&]() -> std::optional<TAccount> {
+                 const std::string& path =
+                     Arg<DBusObjectPath>(outcome.Values, 0, "AccountById").Path;
+                 if (path == kNoObjectPath) return std::nullopt;
+                 return TAccount(*this, path);
+               });
+             }));
 }
 
-void TZorvaneServerCom::TAccount::DeleteAllMsgs() {
-  FServer.CallAndWait(FPath, kZVAccountInterface, "DeleteAllMsgs", {});
+void TZorvaneServerCom::TAccount::DeleteAllMsgs(TDone done) {
+  FServer.CallObject(FPath, kZVAccountInterface, "DeleteAllMsgs", {}, Outcome(std::move(done)));
 }
 
-void TZorvaneServerCom::TAccount::DeleteOldMsgs(int32_t olderThenDays) {
-  FServer.CallAndWait(FPath, kZVAccountInterface, "DeleteOldMsgs", {olderThenDays});
+void TZorvaneServerCom::TAccount::DeleteOldMsgs(int32_t olderThenDays, TDone done) {
+  FServer.CallObject(FPath, kZVAccountInterface, "DeleteOldMsgs", {olderThenDays},
+                     Outcome(std::move(done)));
 }
 
-void TZorvaneServerCom::TAccount::DeleteSelectedMsg(int32_t msgId) {
-  FServer.CallAndWait(FPath, kZVAccountInterface, "DeleteSelectedMsg", {msgId});
+void TZorvaneServerCom::TAccount::DeleteSelectedMsg(int32_t msgId, TDone done) {
+  FServer.CallObject(FPath, kZVAccountInterface, "DeleteSelectedMsg", {msgId},
+                     Outcome(std::move(done)));
 }
 
 }  // namespace zv

@@ -13,8 +13,8 @@
 // error (the server's error reply, no reply within CallTimeout, named
 // platform::kDBusErrorTimedOut, the server's departure, a reply of another
 // shape). A call that cannot go out at all (no bus, no server, a text the bus
-// cannot carry) throws EZVException with the bus's text instead. Only the
-// connect, the stored-message account calls and the end of the session wait.
+// cannot carry) throws EZVException with the bus's text instead. The connect
+// does not wait either: only the end of the session waits, at most its bound.
 #pragma once
 
 #include <chrono>
@@ -59,12 +59,16 @@ class TZorvaneServerCom {
   // hands) or the bus connection broke. Raised once; calls fail from then on.
   using TOnServerLost = std::function<void(const std::string& reason)>;
 
-  // A stored-message account of the server.
+  // The outcome of a call: null when it succeeded.
+  using TDone = std::function<void(const platform::DBusError* failure)>;
+
+  // A stored-message account of the server; its calls do not wait, as the
+  // server's calls.
   class TAccount {
    public:
-    void DeleteAllMsgs();
-    void DeleteOldMsgs(int32_t olderThenDays);
-    void DeleteSelectedMsg(int32_t msgId);
+    void DeleteAllMsgs(TDone done);
+    void DeleteOldMsgs(int32_t olderThenDays, TDone done);
+    void DeleteSelectedMsg(int32_t msgId, TDone done);
 
    private:
     friend class TZorvaneServerCom;
@@ -89,19 +93,26 @@ class TZorvaneServerCom {
   void SetCallTimeout(std::chrono::milliseconds timeout) { FCallTimeout = timeout; }
   std::chrono::milliseconds CallTimeout() const { return FCallTimeout; }
 
-  // Nothing when connected. Otherwise opens the bus, finds the name's owner
-  // (starting the registered service when there is none), subscribes to the
-  // owner's signals and watches the name. Throws EZVException with the bus's
-  // reason and stays disconnected when any of it fails.
-  void Connect();
-  // Drops the subscriptions, the watch and the connection; events not yet
-  // delivered are dropped with them.
+  // Drops any former connection, opens the bus (a local connect, the only
+  // step taken at once) and returns; the rest goes on without waiting: the
+  // name's owner is watched, then found (the bus starts the registered
+  // service when there is none), then the owner's signals are subscribed to.
+  // `done` runs once, as a message of the dispatcher: null once connected,
+  // or the failure, the connection dropped already: the bus's reason (no
+  // service, a service that failed), kDBusErrorTimedOut when the lookup got
+  // no answer within CallTimeout, or a server lost meanwhile. A watch or a
+  // subscription the bus refuses is a failure too: before the connect is
+  // done it fails the connect, afterwards it is a lost server (OnServerLost),
+  // as the server's events would no longer arrive. A Disconnect() before
+  // `done` runs forgets the connect: `done` never runs. Throws EZVException
+  // with the bus's reason, and `done` never runs, when the bus cannot be
+  // opened.
+  void Connect(TDone done);
+  // Drops the connect under way, the subscriptions, the watch and the
+  // connection; outcomes and events not yet delivered are dropped with them.
   void Disconnect();
-  // Holds a live server: connected, and the server has not gone.
-  bool IsConnected() const { return FBus != nullptr && !FLost; }
-
-  // The outcome of a call: null when it succeeded.
-  using TDone = std::function<void(const platform::DBusError* failure)>;
+  // Holds a live server: the connect is done, and the server has not gone.
+  bool IsConnected() const { return FBus != nullptr && FReady && !FLost; }
   using TCarriersDone =
       std::function<void(const platform::DBusError* failure, const TStringList& items)>;
   // The carrier object's properties; none when the server answers with no
@@ -109,8 +120,8 @@ class TZorvaneServerCom {
   using TCarrierDone = std::function<void(const platform::DBusError* failure,
                                           const std::optional<TZVCarrierFields>& carrier)>;
 
-  // Forwarded calls. Each connects first when not connected; a server that has
-  // gone makes them throw the "DefaultInterface is NULL" text.
+  // Forwarded calls. Before the connect is done, and once the server has gone,
+  // they throw the "DefaultInterface is NULL" text.
   void Start(TDone done);
   void ConnectToServer(const std::string& accountId, const std::string& ipAddress, TDone done);
   void Login(const std::string& userName, const std::string& password, const std::string& ipAddress,
@@ -124,16 +135,19 @@ class TZorvaneServerCom {
   void Carriers(TCarriersDone done);
   // CarrierById, then the properties of the object it names.
   void CarrierById(int32_t id, TCarrierDone done);
-  // None when the server has no account of that id. Waits for the reply.
-  std::optional<TAccount> AccountById(const std::string& accountId);
+  // The account object of `accountId`: none (and no failure) when the server
+  // has no account of that id.
+  using TAccountDone = std::function<void(const platform::DBusError* failure,
+                                          const std::optional<TAccount>& account)>;
+  void AccountById(const std::string& accountId, TAccountDone done);
 
   // Forgets every call still waiting: none of their handlers runs.
   void CancelCalls();
   // The end of the session: forgets every call still waiting, sends Logout
   // (when `logoutAccount` is given) and Stop, and waits at most `bound` for
   // their replies, delivering nothing meanwhile. Nothing goes out to a server
-  // that has gone. Throws EZVException with the first error reply; a reply
-  // that is late is no error, as the calls went out.
+  // that has gone or whose connect is not done. Throws EZVException with the first error reply; a
+  // reply that is late is no error, as the calls went out.
   void Close(const std::string* logoutAccount, const std::string& ipAddress,
              std::chrono::milliseconds bound);
 
@@ -148,16 +162,13 @@ class TZorvaneServerCom {
   void Deliver(const std::string& member, const platform::DBusArgs& args);
 
  private:
-  // Connects when needed and makes sure the server is still there.
+  // The connection of a live server.
   platform::DBusConnection& DefaultInterface();
   // Runs `work` on the server's bus connection; a bus error becomes
-  // EZVException with the bus's text. Signals that arrive while `work` waits
-  // for its reply are read off the socket already, so a pump is posted to
-  // deliver them on the next dispatch pass.
+  // EZVException with the bus's text.
   template <typename Work>
   auto OnServer(Work&& work) {
     platform::DBusConnection& bus = DefaultInterface();
-    PostPump();
     try {
       return work(bus);
     } catch (const platform::DBusError& e) {
@@ -172,15 +183,26 @@ class TZorvaneServerCom {
   void Send(const std::function<std::unique_ptr<platform::DBusHandle>(
                 platform::DBusConnection&, platform::DBusReplyHandler<T>)>& send,
             TDeliver<T> deliver);
+  // Hands a call's failure, or null, to `done`.
+  static TDeliver<platform::DBusArgs> Outcome(TDone done);
   // A method of the server object, without waiting.
   void CallServer(const std::string& member, const platform::DBusArgs& args,
                   TDeliver<platform::DBusArgs> deliver);
   void CallServer(const std::string& member, const platform::DBusArgs& args, TDone done);
-  platform::DBusArgs CallAndWait(const std::string& path, const std::string& interface,
-                                 const std::string& member, const platform::DBusArgs& args);
+  // A method of any of the server's objects, without waiting.
+  void CallObject(const std::string& path, const std::string& interface, const std::string& member,
+                  const platform::DBusArgs& args, TDeliver<platform::DBusArgs> deliver);
+  // The owner is known: its signals are subscribed to.
+  void Subscribe();
+  // The connect ends: `done` is posted with `failure` (or with the loss of
+  // the server should it go before `done` runs).
+  void ConnectEnded(const platform::DBusError* failure);
+  // The bus's answer to a watch or a subscription.
+  platform::DBusConnection::DBusInstalled Installed(const std::string& what);
   // Runs the bus's arrived work; the dispatcher's watch calls it on every pass.
   void Pump();
-  void PostPump();
+  // The server has gone (or the bus broke): a connect under way fails, a
+  // connected server is lost.
   void ServerLost(const std::string& reason);
 
   platform::MessageDispatcher& FDispatcher;
@@ -190,8 +212,12 @@ class TZorvaneServerCom {
   // Declared so that they go in this order: the queue's messages, the watch
   // and the subscriptions before the connection they belong to.
   std::unique_ptr<platform::DBusConnection> FBus;
-  std::string FOwner;  // the unique name serving the server object
+  std::string FOwner;   // the unique name serving the server object, once found
+  TDone FConnectDone;   // while the owner is being found
+  bool FReady = false;  // the connect is done
   bool FLost = false;
+  std::string FLostReason;
+  std::unique_ptr<platform::DBusHandle> FLookup;  // the owner's lookup
   std::vector<std::unique_ptr<platform::DBusHandle>> FSubscriptions;
   std::map<uint64_t, std::unique_ptr<platform::DBusHandle>> FCalls;  // waiting for their outcome
   uint64_t FLastCall = 0;

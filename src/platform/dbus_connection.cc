@@ -1,5 +1,6 @@
 #include "platform/dbus_connection.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -30,6 +31,8 @@ struct CallbackState {
   std::exception_ptr* Pending;
   std::function<void(sd_bus_message*)> Handler;
   sd_bus_slot* Slot = nullptr;
+  // A match's: the bus's answer to adding it.
+  DBusConnection::DBusInstalled Installed;
 };
 
 int OnCallback(sd_bus_message* m, void* userdata, sd_bus_error* /*error*/) {
@@ -40,6 +43,35 @@ int OnCallback(sd_bus_message* m, void* userdata, sd_bus_error* /*error*/) {
     handler(m);
     return 0;
   });
+}
+
+int OnInstalled(sd_bus_message* m, void* userdata, sd_bus_error* /*error*/) {
+  auto* state = static_cast<CallbackState*>(userdata);
+  const DBusConnection::DBusInstalled installed = state->Installed;
+  return Guarded(*state->Pending, [&] {
+    if (const sd_bus_error* error = sd_bus_message_get_error(m)) {
+      const DBusError failure(error->name,
+                              error->message != nullptr ? error->message : error->name);
+      installed(&failure);
+    } else {
+      installed(nullptr);
+    }
+    return 0;
+  });
+}
+
+// A match's state; without `installed`, sd-bus's own answer to a refused
+// match applies: the connection closes.
+std::unique_ptr<CallbackState> MatchState(std::exception_ptr& pending,
+                                          std::function<void(sd_bus_message*)> handler,
+                                          DBusConnection::DBusInstalled installed,
+                                          sd_bus_message_handler_t& onInstalled) {
+  auto state = std::make_unique<CallbackState>();
+  state->Pending = &pending;
+  state->Handler = std::move(handler);
+  state->Installed = std::move(installed);
+  onInstalled = state->Installed ? OnInstalled : nullptr;
+  return state;
 }
 
 void NewCall(sd_bus* bus, MessageRef& call, const std::string& destination, const std::string& path,
@@ -116,6 +148,105 @@ std::unique_ptr<DBusHandle> SendAsync(sd_bus* bus, std::exception_ptr& pending,
   return std::make_unique<SlotHandle<CallbackState>>(std::move(state));
 }
 
+std::string ReadOwner(sd_bus_message* reply) {
+  DBusArgs values = ReadArgs(reply);
+  if (values.size() != 1 || !std::holds_alternative<std::string>(values.front())) {
+    ThrowShape("the owner of a name");
+  }
+  return std::get<std::string>(std::move(values.front()));
+}
+
+DBusArgs IgnoreValues(sd_bus_message* /*reply*/) { return {}; }
+
+constexpr const char* kErrorNameHasNoOwner = "org.freedesktop.DBus.Error.NameHasNoOwner";
+
+// The owner lookup: GetNameOwner; on NameHasNoOwner, StartServiceByName and
+// GetNameOwner again. One deadline bounds the whole lookup.
+class OwnerLookup : public DBusHandle {
+ public:
+  OwnerLookup(sd_bus* bus, std::exception_ptr& pending, std::string name,
+              std::chrono::milliseconds timeout, DBusReplyHandler<std::string> handler)
+      : FBus(bus),
+        FPending(pending),
+        FName(std::move(name)),
+        FDeadline(std::chrono::steady_clock::now() + timeout),
+        FHandler(std::move(handler)) {}
+
+  void AskOwner() {
+    MessageRef call;
+    NewCall(FBus, call, kBusName, kBusPath, kBusName, "GetNameOwner");
+    AppendText(call.Ptr, 's', FName);
+    FStep = SendAsync<std::string>(
+        FBus, FPending, call.Ptr, Remaining(), &ReadOwner,
+        [this](DBusOutcome<std::string> outcome) {
+          if (outcome.Error && outcome.Error->Name() == kErrorNameHasNoOwner) {
+            return FStarted ? Finish(StartedButGone()) : Next([this] { StartService(); });
+          }
+          Finish(std::move(outcome));
+        });
+  }
+
+ private:
+  // No one owns the name: the bus starts the service registered for it, or
+  // says why it cannot; its answer comes once the service holds the name.
+  void StartService() {
+    FStarted = true;
+    MessageRef call;
+    NewCall(FBus, call, kBusName, kBusPath, kBusName, "StartServiceByName");
+    AppendText(call.Ptr, 's', FName);
+    const uint32_t flags = 0;
+    Check(sd_bus_message_append_basic(call.Ptr, 'u', &flags), "Cannot ask the bus for a service");
+    FStep = SendAsync<DBusArgs>(FBus, FPending, call.Ptr, Remaining(), &IgnoreValues,
+                                [this](DBusOutcome<DBusArgs> outcome) {
+                                  if (!outcome.Error) return Next([this] { AskOwner(); });
+                                  DBusOutcome<std::string> failed;
+                                  failed.Error = std::move(outcome.Error);
+                                  Finish(std::move(failed));
+                                });
+  }
+
+  // The next call, or the failure to make it.
+  template <typename Step>
+  void Next(Step step) {
+    try {
+      step();
+    } catch (const DBusError& e) {
+      DBusOutcome<std::string> failed;
+      failed.Error = e;
+      Finish(std::move(failed));
+    }
+  }
+
+  DBusOutcome<std::string> StartedButGone() const {
+    DBusOutcome<std::string> gone;
+    gone.Error.emplace(kErrorNameHasNoOwner,
+                       "The service started for " + FName + " left the bus at once");
+    return gone;
+  }
+
+  void Finish(DBusOutcome<std::string> outcome) {
+    // The handler may drop this lookup: call a copy.
+    const DBusReplyHandler<std::string> handler = FHandler;
+    handler(std::move(outcome));
+  }
+
+  // What is left of the lookup's time for its next step; sd-bus takes 0 as
+  // its own default, so at least a millisecond.
+  std::chrono::milliseconds Remaining() const {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(FDeadline - std::chrono::steady_clock::now());
+    return std::max(left, std::chrono::milliseconds(1));
+  }
+
+  sd_bus* FBus;
+  std::exception_ptr& FPending;
+  const std::string FName;
+  const std::chrono::steady_clock::time_point FDeadline;
+  const DBusReplyHandler<std::string> FHandler;
+  bool FStarted = false;
+  std::unique_ptr<DBusHandle> FStep;  // the call under way
+};
+
 }  // namespace
 
 std::string DBusSignatureOf(const DBusValue& value) {
@@ -183,6 +314,26 @@ std::unique_ptr<DBusConnection> DBusConnection::OpenAddress(const std::string& a
 }
 
 DBusConnection::DBusConnection(std::unique_ptr<Impl> impl) : FImpl(std::move(impl)) {}
+
+DBusConnection::Impl::~Impl() {
+  if (Bus == nullptr) return;
+  // Writing needs Process(): no handler is left to run, as the handles went
+  // first. A bus daemon that takes nothing holds the close no longer than the
+  // bound.
+  const auto deadline = std::chrono::steady_clock::now() + kDBusCloseBound;
+  uint64_t queued = 0;
+  while (sd_bus_is_open(Bus) > 0 && sd_bus_get_n_queued_write(Bus, &queued) >= 0 && queued > 0) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) break;
+    const int r = sd_bus_process(Bus, nullptr);
+    if (r < 0) break;
+    if (r == 0) {
+      const auto left = std::chrono::ceil<std::chrono::microseconds>(deadline - now);
+      sd_bus_wait(Bus, static_cast<uint64_t>(left.count()));
+    }
+  }
+  sd_bus_close_unref(Bus);
+}
 
 DBusConnection::~DBusConnection() = default;
 
@@ -285,67 +436,49 @@ DBusValue DBusConnection::GetProperty(const std::string& destination, const std:
   return ReadProperty(reply.Ptr);
 }
 
-std::string DBusConnection::StartServiceAndGetOwner(const std::string& name,
-                                                    std::chrono::milliseconds timeout) {
-  auto owner = [&]() -> std::optional<std::string> {
-    try {
-      DBusArgs reply = Call(kBusName, kBusPath, kBusName, "GetNameOwner", {name}, timeout);
-      if (reply.size() != 1 || !std::holds_alternative<std::string>(reply.front())) {
-        ThrowShape("the owner of " + name);
-      }
-      return std::get<std::string>(reply.front());
-    } catch (const DBusError& e) {
-      if (e.Name() == "org.freedesktop.DBus.Error.NameHasNoOwner") return std::nullopt;
-      throw;
-    }
-  };
-  if (auto running = owner()) return *running;
-  {
-    // No one owns the name: the bus starts the service registered for it, or
-    // says why it cannot.
-    MessageRef call;
-    NewCall(FImpl->Bus, call, kBusName, kBusPath, kBusName, "StartServiceByName");
-    AppendText(call.Ptr, 's', name);
-    const uint32_t flags = 0;
-    Check(sd_bus_message_append_basic(call.Ptr, 'u', &flags), "Cannot ask the bus for a service");
-    MessageRef reply;
-    CallAndWait(FImpl->Bus, call.Ptr, timeout, reply);
-  }
-  if (auto started = owner()) return *started;
-  throw DBusError("org.freedesktop.DBus.Error.NameHasNoOwner",
-                  "The service started for " + name + " left the bus at once");
+std::unique_ptr<DBusHandle> DBusConnection::StartServiceAndGetOwnerAsync(
+    const std::string& name, std::chrono::milliseconds timeout,
+    DBusReplyHandler<std::string> handler) {
+  auto lookup =
+      std::make_unique<OwnerLookup>(FImpl->Bus, FImpl->Pending, name, timeout, std::move(handler));
+  lookup->AskOwner();
+  return lookup;
 }
 
-std::unique_ptr<DBusHandle> DBusConnection::Subscribe(const std::string& sender,
-                                                      const std::string& path,
-                                                      const std::string& interface,
-                                                      const std::string& member,
-                                                      DBusSignalHandler handler) {
-  auto state = std::make_unique<CallbackState>();
-  state->Pending = &FImpl->Pending;
-  state->Handler = [handler = std::move(handler)](sd_bus_message* m) { handler(ReadArgs(m)); };
-  const int r = sd_bus_match_signal(FImpl->Bus, &state->Slot, sender.c_str(), path.c_str(),
-                                    interface.c_str(), member.c_str(), OnCallback, state.get());
+std::unique_ptr<DBusHandle> DBusConnection::Subscribe(
+    const std::string& sender, const std::string& path, const std::string& interface,
+    const std::string& member, DBusSignalHandler handler, DBusInstalled installed) {
+  sd_bus_message_handler_t onInstalled = nullptr;
+  auto state = MatchState(
+      FImpl->Pending, [handler = std::move(handler)](sd_bus_message* m) { handler(ReadArgs(m)); },
+      std::move(installed), onInstalled);
+  const int r = sd_bus_match_signal_async(FImpl->Bus, &state->Slot, sender.c_str(), path.c_str(),
+                                          interface.c_str(), member.c_str(), OnCallback,
+                                          onInstalled, state.get());
   if (r < 0) ThrowErrno(r, "Cannot subscribe to " + interface + "." + member);
   return std::make_unique<SlotHandle<CallbackState>>(std::move(state));
 }
 
 std::unique_ptr<DBusHandle> DBusConnection::WatchNameOwner(
-    const std::string& name, std::function<void(const std::string&)> handler) {
-  auto state = std::make_unique<CallbackState>();
-  state->Pending = &FImpl->Pending;
-  state->Handler = [name, handler = std::move(handler)](sd_bus_message* m) {
-    const DBusArgs args = ReadArgs(m);
-    if (args.size() != 3) return;
-    const auto* changed = std::get_if<std::string>(&args[0]);
-    const auto* newOwner = std::get_if<std::string>(&args[2]);
-    if (changed != nullptr && newOwner != nullptr && *changed == name) handler(*newOwner);
-  };
+    const std::string& name, std::function<void(const std::string&)> handler,
+    DBusInstalled installed) {
+  sd_bus_message_handler_t onInstalled = nullptr;
+  auto state = MatchState(
+      FImpl->Pending,
+      [name, handler = std::move(handler)](sd_bus_message* m) {
+        const DBusArgs args = ReadArgs(m);
+        if (args.size() != 3) return;
+        const auto* changed = std::get_if<std::string>(&args[0]);
+        const auto* newOwner = std::get_if<std::string>(&args[2]);
+        if (changed != nullptr && newOwner != nullptr && *changed == name) handler(*newOwner);
+      },
+      std::move(installed), onInstalled);
   const std::string match =
       "type='signal',sender='org.freedesktop.DBus',path='/org/freedesktop/DBus',"
       "interface='org.freedesktop.DBus',member='NameOwnerChanged',arg0='" +
       name + "'";
-  const int r = sd_bus_add_match(FImpl->Bus, &state->Slot, match.c_str(), OnCallback, state.get());
+  const int r = sd_bus_add_match_async(FImpl->Bus, &state->Slot, match.c_str(), OnCallback,
+                                       onInstalled, state.get());
   if (r < 0) ThrowErrno(r, "Cannot watch the owner of " + name);
   return std::make_unique<SlotHandle<CallbackState>>(std::move(state));
 }

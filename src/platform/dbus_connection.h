@@ -60,6 +60,9 @@ inline constexpr std::chrono::milliseconds kDBusDefaultTimeout{25000};
 // callee that left the bus without answering is NoReply).
 inline constexpr const char* kDBusErrorTimedOut = "org.freedesktop.DBus.Error.Timeout";
 
+// The most a closing connection waits to write out what it has queued.
+inline constexpr std::chrono::milliseconds kDBusCloseBound{250};
+
 using DBusProperties = std::map<std::string, DBusValue>;
 
 // How a call made without waiting ended: the reply's values, or the failure
@@ -133,6 +136,9 @@ class DBusConnection {
   // test or of the demo is reached.
   static std::unique_ptr<DBusConnection> OpenAddress(const std::string& address);
 
+  // Writes out what is still queued (the last signals of a service that
+  // ends), waiting at most kDBusCloseBound for a bus that does not take it,
+  // then closes. The handles made on the connection go before it.
   ~DBusConnection();
   DBusConnection(const DBusConnection&) = delete;
   DBusConnection& operator=(const DBusConnection&) = delete;
@@ -186,20 +192,36 @@ class DBusConnection {
   // time-out that falls due, the socket ready for what waits to be written).
   void Wait(std::chrono::milliseconds timeout);
 
-  // The unique name that owns `name` now, starting a registered service for it
-  // first when no one owns it (bus activation). Throws DBusError with the
-  // bus's reason when neither works.
-  std::string StartServiceAndGetOwner(const std::string& name,
-                                      std::chrono::milliseconds timeout = kDBusDefaultTimeout);
+  // Finds the unique name that owns `name`, without waiting: asks the bus who
+  // owns it and, when no one does, asks the bus to start the service
+  // registered for it (bus activation), then asks again. `handler` runs once,
+  // inside Process(), with the owner or the failure: the bus's reason (no
+  // service registered, a service that failed or left at once), or
+  // kDBusErrorTimedOut when the whole lookup took longer than `timeout`.
+  // Dropping the handle forgets the lookup. Throws DBusError when the first
+  // call cannot be made.
+  std::unique_ptr<DBusHandle> StartServiceAndGetOwnerAsync(const std::string& name,
+                                                           std::chrono::milliseconds timeout,
+                                                           DBusReplyHandler<std::string> handler);
+  // How the bus took a signal match: null once it is in place, or the bus's
+  // refusal (a match it refuses delivers nothing). Runs once, inside Process().
+  using DBusInstalled = std::function<void(const DBusError* failure)>;
   // Calls `handler` inside Process() for each signal `member` of `interface`
-  // sent by `sender` (a unique name) from `path`.
+  // sent by `sender` (a unique name) from `path`. The match is asked for
+  // without waiting: the bus takes it before any call made later on this
+  // connection reaches its callee, so the signals that such a call causes are
+  // delivered. Without `installed`, a match the bus refuses breaks the
+  // connection (Process() throws), so it never goes unnoticed.
   std::unique_ptr<DBusHandle> Subscribe(const std::string& sender, const std::string& path,
                                         const std::string& interface, const std::string& member,
-                                        DBusSignalHandler handler);
+                                        DBusSignalHandler handler, DBusInstalled installed = {});
   // Calls `handler(newOwner)` inside Process() when the owner of `name`
-  // changes; an empty `newOwner` means the name has no owner any more.
+  // changes; an empty `newOwner` means the name has no owner any more. Asked
+  // for as Subscribe() asks: a watch made before asking who owns the name sees
+  // every change after the answer.
   std::unique_ptr<DBusHandle> WatchNameOwner(const std::string& name,
-                                             std::function<void(const std::string&)> handler);
+                                             std::function<void(const std::string&)> handler,
+                                             DBusInstalled installed = {});
 
   // --- Serving ---
 

@@ -18,7 +18,10 @@ struct DBusConnection::Impl {
   // The first exception a handler threw during the current Process().
   std::exception_ptr Pending;
 
-  ~Impl() { sd_bus_flush_close_unref(Bus); }
+  Impl() = default;
+  Impl(const Impl&) = delete;
+  Impl& operator=(const Impl&) = delete;
+  ~Impl();  // a bounded flush, then the close
 };
 
 namespace dbus_detail {

@@ -4,6 +4,7 @@ operator types, and through a pipe for the failures."""
 
 import os
 import re
+import shutil
 import tempfile
 import time
 import unittest
@@ -176,6 +177,23 @@ class LocalLinkTest(unittest.TestCase):
     def test_no_server_and_no_service_file(self):
         self.bus = PrivateBus()
         self.failed_start(self.bus.env(), "was not provided by any .service files")
+
+    def test_quit_during_a_start_the_bus_never_completes(self):
+        """The registered server's program never takes the name: `q` ends the
+        pending start at once, without a word about it."""
+        services = tempfile.mkdtemp(prefix="zvcc-hang-")
+        self.addCleanup(shutil.rmtree, services, True)  # the program lives while it is there
+        script = os.path.join(services, "hang.sh")
+        with open(script, "w") as f:
+            f.write('while [ -e "$0" ]; do sleep 0.1; done\n')
+        with open(os.path.join(services, "org.zorvane.Server.service"), "w") as f:
+            f.write("[D-BUS Service]\nName=org.zorvane.Server\nExec=/bin/sh %s\n" % script)
+        screen = self.started(service_dir=services, serve=False)
+        screen.type_line("q")
+        begun = time.monotonic()
+        self.assertEqual(screen.wait_exit(), 0)
+        self.assertLess(time.monotonic() - begun, 1.0)
+        self.assertNotIn("Cannot connect", screen.text())
 
     def test_no_bus_at_all(self):
         nowhere = tempfile.mkdtemp(prefix="zvcc-nobus-")

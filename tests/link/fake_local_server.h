@@ -1,7 +1,6 @@
 // A local Zorvane Server for the link's tests: owns org.zorvane.Server on a
 // private bus, serves the server, carrier and account objects from a thread of
-// its own (the client's calls are synchronous), records every call, and emits
-// the signals a test asks for.
+// its own, records every call, and emits the signals a test asks for.
 #pragma once
 
 #include <poll.h>

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <memory>
 
@@ -252,6 +253,7 @@ TEST_F(ServerClientComTest, StoppingResultsAndALostServerStopTheLinkFromTheQueue
   // The server leaves the bus.
   Events.clear();
   Make().StartZVServer();
+  ASSERT_TRUE(Until([&] { return HasEvent("request 1"); }));
   server.Quit();
   ASSERT_TRUE(Until([&] { return FContext->Stops == 1; }));
   EXPECT_THAT(Events.back(),
@@ -292,6 +294,7 @@ TEST_F(ServerClientComTest, CarrierLoadAsksForEveryItemEvenWithoutAPositiveId) {
     Events.clear();
     TZVServerClientCom& client = Make();
     client.StartZVServer();
+    ASSERT_TRUE(Until([&] { return HasEvent("request 1"); }));
     TZVCarriersConsole carriers;
     carriers.Add(std::make_unique<TZVCarrierConsole>("3,Old", ',', 18));
     client.LoadClientCarriers(carriers);
@@ -442,27 +445,110 @@ TEST_F(ServerClientComTest, AStopActsWithinASecondWhateverIsOutstanding) {
   EXPECT_THAT(server.Calls()[server.Calls().size() - 2], StartsWith("Logout("));
 }
 
-TEST_F(ServerClientComTest, DeletesFindTheAccountOrRaiseNoObject) {
-  FakeLocalServer::Config config;
-  config.Accounts = {kMe};
-  FakeLocalServer server(FBus->Address(), config);
-  TZVServerClientCom& client = Make();
-  client.StartZVServer();
-  const std::vector<std::pair<std::function<void(const std::string&)>, std::string>> deletes = {
-      {[&](const std::string& a) { client.DeleteAllMsgs(a); }, "DeleteAllMsgs()"},
-      {[&](const std::string& a) { client.DeleteOldMsgs(a, 30); }, "DeleteOldMsgs(30)"},
-      {[&](const std::string& a) { client.DeleteSelectedMsg(a, 12); }, "DeleteSelectedMsg(12)"},
+// The account calls go out and return; their outcome comes later, and only a
+// failure of the bus or the server stops the link.
+TEST_F(ServerClientComTest, AccountDeletesReportWhatTheServerAnswers) {
+  struct Case {
+    const char* name;
+    FakeLocalServer::Config config;
+    std::string account;
+    std::string calledLast;  // the fake's last call
+    std::string event;       // the event raised; empty for none
+    int stops;
+    std::string logged;  // a part of the log; empty for nothing
   };
-  for (const auto& [call, recorded] : deletes) {
-    try {
-      call("Nobody");
-      ADD_FAILURE() << recorded;
-    } catch (const EZVNoObject& e) {
-      EXPECT_STREQ(e.what(), "Cannot find account \"Nobody\" on Zorvane Server");
+  FakeLocalServer::Config known;
+  known.Accounts = {kMe};
+  FakeLocalServer::Config refusing = Failing("DeleteOldMsgs", "store locked");
+  refusing.Accounts = {kMe};
+  const Case cases[] = {
+      {"found", known, kMe, "DeleteOldMsgs(30)", "", 0, ""},
+      {"no such account", known, "Nobody", "AccountById(Nobody)", "error 3", 0,
+       "Cannot find account \"Nobody\" on Zorvane Server"},
+      {"lookup fails", Failing("AccountById", "index broken"), kMe, "AccountById(TerminalAgent)",
+       "error 4", 1, "index broken"},
+      {"delete refused", refusing, kMe, "DeleteOldMsgs(30)", "error 4", 1, "store locked"},
+  };
+  for (const Case& c : cases) {
+    FakeLocalServer server(FBus->Address(), c.config);
+    Events.clear();
+    TZVServerClientCom& client = Make();
+    client.StartZVServer();
+    ASSERT_TRUE(Until([&] { return HasEvent("request 1"); })) << c.name;
+    Events.clear();
+    client.DeleteOldMsgs(c.account, 30);
+    EXPECT_TRUE(Events.empty()) << c.name;
+    ASSERT_TRUE(Until([&] { return server.Calls().back() == c.calledLast; })) << c.name;
+    if (!c.event.empty()) {
+      ASSERT_TRUE(Until([&] { return !Events.empty(); })) << c.name;
     }
-    call(kMe);
-    EXPECT_EQ(server.Calls().back(), recorded);
+    Until([] { return false; }, 100ms);  // nothing more comes
+    EXPECT_EQ(Events, c.event.empty() ? std::vector<std::string>{} : std::vector{c.event})
+        << c.name;
+    EXPECT_EQ(FContext->Stops, c.stops) << c.name;
+    EXPECT_THAT(FContext->LogText(), HasSubstr(c.logged)) << c.name;
   }
+}
+
+// A server whose program the bus starts but which never takes its name.
+class HangingStartTest : public ServerClientComTest {
+ protected:
+  static void SetUpTestSuite() {
+    FBus = std::make_unique<testutil::PrivateBus>();
+    FBus->AddHangingService(kZVServerBusName);
+  }
+};
+
+TEST_F(HangingStartTest, TheStartReturnsAtOnceAndFailsAfterTheCallTimeout) {
+  TZVServerClientCom& client = Make();
+  const auto begun = std::chrono::steady_clock::now();
+  client.StartZVServer();
+  EXPECT_LT(std::chrono::steady_clock::now() - begun, 100ms);
+  EXPECT_TRUE(client.IsActive());
+  ASSERT_TRUE(Until([&] { return !Events.empty(); }));
+  const auto took = std::chrono::steady_clock::now() - begun;
+  EXPECT_GE(took, kShortTimeout);
+  EXPECT_LT(took, kShortTimeout + 300ms);
+  EXPECT_THAT(
+      Events,
+      ElementsAre(StartsWith("connect 3 Cannot connect to the local Zorvane Server (COM).\r\n")));
+  EXPECT_THAT(Events.front(), HasSubstr("timed out"));
+  EXPECT_FALSE(client.IsActive());
+}
+
+// A stop or an exit while the connect is pending forgets it at once: nothing
+// goes out to the server, nothing is reported later.
+TEST_F(ServerClientComTest, AStopDuringTheConnectForgetsIt) {
+  FakeLocalServer server(FBus->Address(), {});
+  for (const bool exit : {false, true}) {
+    Events.clear();
+    TZVServerClientCom& client = Make();
+    client.StartZVServer();
+    client.SetUserDisconnects(true);
+    const auto begun = std::chrono::steady_clock::now();
+    if (exit) {
+      FContext->Client.reset();
+    } else {
+      client.StopZVServer();
+      EXPECT_FALSE(client.IsActive());
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - begun, 100ms) << exit;
+    Until([] { return false; }, kShortTimeout);
+    EXPECT_TRUE(Events.empty()) << exit;
+    EXPECT_TRUE(server.Calls().empty()) << exit;
+  }
+}
+
+// A bus that refuses the console's signal matches: the start fails and says
+// why, rather than waiting for events that never come.
+TEST_F(ServerClientComTest, ARefusedWatchFailsTheStart) {
+  testutil::PrivateBus bus(R"(<limit name="max_match_rules_per_connection">0</limit>)");
+  FakeLocalServer server(bus.Address(), {});
+  Make(bus.Address()).StartZVServer();
+  ASSERT_TRUE(Until([&] { return !Events.empty(); }));
+  EXPECT_THAT(Events.front(), StartsWith("connect 3 Cannot connect"));
+  EXPECT_THAT(Events.front(), HasSubstr("refused to watch the owner of org.zorvane.Server"));
+  EXPECT_TRUE(server.Calls().empty());
 }
 
 TEST(GetCollectionArrayTest, TakesTheNamePartsAsIdsAndZeroWhereNotPositive) {

@@ -1,10 +1,12 @@
 #include "platform/dbus_connection.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <optional>
@@ -210,8 +212,14 @@ TEST_F(DBusConnectionTest, SignalsComeOnlyFromTheSubscribedSender) {
   auto wanted = DBusConnection::OpenAddress(FBus.Address());
   auto other = DBusConnection::OpenAddress(FBus.Address());
   std::vector<DBusArgs> seen;
-  auto subscription = client->Subscribe(wanted->UniqueName(), kPath, kIface, "Happened",
-                                        [&](const DBusArgs& args) { seen.push_back(args); });
+  bool installed = false;
+  auto subscription = client->Subscribe(
+      wanted->UniqueName(), kPath, kIface, "Happened",
+      [&](const DBusArgs& args) { seen.push_back(args); },
+      [&](const DBusError* failure) { installed = failure == nullptr; });
+  // The match is asked for without waiting: signals of other connections may
+  // pass the bus before it.
+  ASSERT_TRUE(PumpUntil({client.get()}, [&] { return installed; }));
   other->EmitSignal(kPath, kIface, "Happened", {std::string("other"), int32_t{1}});
   other->EmitSignal(kPath, "org.zorvane.Else", "Happened", {std::string("iface"), int32_t{2}});
   wanted->EmitSignal("/elsewhere", kIface, "Happened", {std::string("path"), int32_t{3}});
@@ -222,11 +230,15 @@ TEST_F(DBusConnectionTest, SignalsComeOnlyFromTheSubscribedSender) {
 
   // A handler may drop its own subscription; later signals then go nowhere.
   int calls = 0;
-  subscription =
-      client->Subscribe(wanted->UniqueName(), kPath, kIface, "Happened", [&](const DBusArgs&) {
+  installed = false;
+  subscription = client->Subscribe(
+      wanted->UniqueName(), kPath, kIface, "Happened",
+      [&](const DBusArgs&) {
         ++calls;
         subscription.reset();
-      });
+      },
+      [&](const DBusError*) { installed = true; });
+  ASSERT_TRUE(PumpUntil({client.get()}, [&] { return installed; }));
   wanted->EmitSignal(kPath, kIface, "Happened", {std::string("a"), int32_t{5}});
   wanted->EmitSignal(kPath, kIface, "Happened", {std::string("b"), int32_t{6}});
   ASSERT_TRUE(PumpUntil({client.get(), wanted.get()}, [&] { return calls > 0; }));
@@ -235,25 +247,83 @@ TEST_F(DBusConnectionTest, SignalsComeOnlyFromTheSubscribedSender) {
   EXPECT_EQ(calls, 1);
 }
 
-TEST_F(DBusConnectionTest, OwnerIsFoundStartedOrExplainedAndItsDepartureSeen) {
+// The lookup of a name's owner never waits: an owner present, one the bus
+// starts, none at all, and a service that never takes its name.
+TEST_F(DBusConnectionTest, OwnerLookupFindsStartsExplainsOrTimesOut) {
+  constexpr const char* kLate = "org.zorvane.Late";  // taken once its service starts
+  constexpr const char* kHung = "org.zorvane.Hung";  // never taken
+  FBus.AddHangingService(kLate);
+  FBus.AddHangingService(kHung);
   auto client = DBusConnection::OpenAddress(FBus.Address());
-  try {
-    client->StartServiceAndGetOwner(kName);
-    ADD_FAILURE() << "no error";
-  } catch (const DBusError& e) {
-    EXPECT_NE(std::string(e.what()).find(kName), std::string::npos) << e.what();
+  auto owner = DBusConnection::OpenAddress(FBus.Address());
+  owner->RequestName(kName);
+  // Watched before the lookups: only the owner's leaving, after them, shows.
+  std::optional<std::string> newOwner;
+  auto watch = client->WatchNameOwner(kName, [&](const std::string& name) { newOwner = name; });
+  struct Case {
+    const char* name;
+    bool takenOnStart;
+    std::string outcome;  // the owner, or the error's name
+    const char* text;     // a part of the error's text
+  };
+  const Case cases[] = {
+      {kName, false, owner->UniqueName(), ""},
+      {kLate, true, owner->UniqueName(), ""},
+      {"org.zorvane.Nobody", false, "org.freedesktop.DBus.Error.ServiceUnknown",
+       "org.zorvane.Nobody"},
+      {kHung, false, kDBusErrorTimedOut, "timed out"},
+  };
+  for (const Case& c : cases) {
+    std::optional<DBusOutcome<std::string>> ended;
+    const auto begun = std::chrono::steady_clock::now();
+    auto lookup = client->StartServiceAndGetOwnerAsync(
+        c.name, 400ms, [&](DBusOutcome<std::string> outcome) { ended = std::move(outcome); });
+    EXPECT_LT(std::chrono::steady_clock::now() - begun, 100ms) << c.name;
+    if (c.takenOnStart) {
+      ASSERT_TRUE(PumpUntil({client.get()}, [&] {
+        return std::filesystem::exists(FBus.StartedMark(c.name));
+      })) << c.name;
+      owner->RequestName(c.name);
+    }
+    ASSERT_TRUE(PumpUntil({client.get(), owner.get()}, [&] { return ended.has_value(); }))
+        << c.name;
+    EXPECT_LT(std::chrono::steady_clock::now() - begun, 400ms + 300ms) << c.name;
+    EXPECT_EQ(ended->Error ? ended->Error->Name() : ended->Values, c.outcome) << c.name;
+    if (ended->Error) {
+      EXPECT_THAT(ended->Error->what(), ::testing::HasSubstr(c.text)) << c.name;
+    }
   }
 
-  auto server = DBusConnection::OpenAddress(FBus.Address());
-  server->RequestName(kName);
-  EXPECT_EQ(client->StartServiceAndGetOwner(kName), server->UniqueName());
-  EXPECT_THROW(client->RequestName(kName), DBusError);
+  // A lookup dropped while the bus starts the service never reports.
+  bool reported = false;
+  auto dropped = client->StartServiceAndGetOwnerAsync(
+      kHung, 200ms, [&](DBusOutcome<std::string>) { reported = true; });
+  dropped.reset();
+  PumpUntil(
+      {client.get()}, [] { return false; }, 400ms);
+  EXPECT_FALSE(reported);
+}
 
-  std::optional<std::string> newOwner;
-  auto watch = client->WatchNameOwner(kName, [&](const std::string& owner) { newOwner = owner; });
-  server.reset();
-  ASSERT_TRUE(PumpUntil({client.get()}, [&] { return newOwner.has_value(); }));
-  EXPECT_EQ(*newOwner, "");
+// A match the bus refuses is told to `installed`; without it, the
+// connection breaks rather than waiting for signals that never come.
+TEST(DBusMatchLimitTest, ARefusedMatchIsToldOrBreaksTheConnection) {
+  testutil::PrivateBus bus(R"(<limit name="max_match_rules_per_connection">0</limit>)");
+  auto client = DBusConnection::OpenAddress(bus.Address());
+  std::optional<std::string> refusal;
+  auto told = client->WatchNameOwner(
+      kName, [](const std::string&) {},
+      [&](const DBusError* failure) { refusal = failure != nullptr ? failure->Name() : "none"; });
+  ASSERT_TRUE(PumpUntil({client.get()}, [&] { return refusal.has_value(); }));
+  EXPECT_EQ(*refusal, "org.freedesktop.DBus.Error.LimitsExceeded");
+  EXPECT_TRUE(client->IsOpen());
+
+  auto silent = client->Subscribe(":1.1", kPath, kIface, "Happened", [](const DBusArgs&) {});
+  try {
+    PumpUntil({client.get()}, [&] { return !client->IsOpen(); });
+  } catch (const DBusError&) {
+    // the break may come as Process()'s failure
+  }
+  EXPECT_FALSE(client->IsOpen());
 }
 
 TEST(DBusBusChoiceTest, VariableThenSessionAddressDecide) {

@@ -24,7 +24,8 @@ namespace zv::testutil {
 
 class PrivateBus {
  public:
-  PrivateBus() {
+  // `limits` goes into the bus's configuration as it stands (<limit> elements).
+  explicit PrivateBus(const std::string& limits = "") {
     std::random_device random;
     const auto base = std::filesystem::temp_directory_path();
     for (int attempt = 0; attempt < 100 && FFolder.empty(); ++attempt) {
@@ -46,7 +47,8 @@ class PrivateBus {
                              "  <policy context=\"default\">\n"
                              "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
                              "    <allow eavesdrop=\"true\"/>\n    <allow own=\"*\"/>\n"
-                             "  </policy>\n</busconfig>\n";
+                             "  </policy>\n"
+                          << limits << "</busconfig>\n";
 
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
@@ -98,6 +100,17 @@ class PrivateBus {
     FPid = -1;
   }
   std::string ServiceFolder() const { return (FFolder / "services").string(); }
+  // Registers a service for `name` whose program never takes the name: it
+  // leaves a file StartedMark(name) and lives until the bus's folder goes.
+  void AddHangingService(const std::string& name) const {
+    const std::string script = ServiceFolder() + "/" + name + ".sh";
+    std::ofstream(script) << "touch \"$0.started\"\nwhile [ -e \"$0\" ]; do sleep 0.1; done\n";
+    std::ofstream(ServiceFolder() + "/" + name + ".service")
+        << "[D-BUS Service]\nName=" << name << "\nExec=/bin/sh " << script << "\n";
+  }
+  std::string StartedMark(const std::string& name) const {
+    return ServiceFolder() + "/" + name + ".sh.started";
+  }
 
  private:
   void Stop() {

@@ -50,7 +50,11 @@ class TBusWorld {
         if (!FServer.Process()) return;
       }
     });
-    const std::string owner = FClient->StartServiceAndGetOwner(kName);
+    const std::string owner = std::get<std::string>(
+        FClient
+            ->Call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                   "GetNameOwner", {std::string(kName)})
+            .at(0));
     for (const char* member : {"OnConnect", "OnLogin", "OnZVMessage"}) {
       FSubscriptions.push_back(
           FClient->Subscribe(owner, kPath, kIface, member, [this, member](const DBusArgs& args) {
