@@ -95,8 +95,10 @@ bool TZVServerClientTcp::ResolveServerHost(uint64_t generation) {
     FServerHost = FZVServer.Resolve(name, kConnectTimeout, FResolveHost);
   } catch (const platform::SocketError& e) {
     if (e.Errno() == ECANCELED) return false;  // a stop asked for it: nothing to report
-    PostToMain([this, generation, name, error = e] {
-      if (generation == FConnectGeneration) ResolveFailed(name, error);
+    // The error's parts cross, not the exception: copies of one may share
+    // their text's buffer.
+    PostToMain([this, generation, name, error = e.Errno(), message = std::string(e.what())] {
+      if (generation == FConnectGeneration) ResolveFailed(name, error, message);
     });
     return false;
   }
@@ -105,16 +107,16 @@ bool TZVServerClientTcp::ResolveServerHost(uint64_t generation) {
   return true;
 }
 
-void TZVServerClientTcp::ResolveFailed(const std::string& hostName,
-                                       const platform::SocketError& error) {
+void TZVServerClientTcp::ResolveFailed(const std::string& hostName, int error,
+                                       const std::string& message) {
   FActive = false;
-  const std::string text = SocketErrorTextFor(error.Errno());
+  const std::string text = SocketErrorTextFor(error);
   FContext.SysLog().LogItem(StrFormat("Resolving host address (\"%s\") failed", hostName.c_str()),
-                            text, error.what());
+                            text, message);
   PostInfo(FContext.CurrentUserId(),
            StrFormat("Resolving host address (\"%s\") failed%s%s", hostName.c_str(), "\r\n",
                      text.c_str()),
-           error.what(), TTcpCommand::tcpConnect, false, 0, kConnFailedStop);
+           message, TTcpCommand::tcpConnect, false, 0, kConnFailedStop);
 }
 
 void TZVServerClientTcp::StartConnectThread() {

@@ -85,7 +85,7 @@ class TZVServerClientTcp : public TZVServerClient, private TTcpPumpHost {
   // which is reported, or a stop came first.
   bool ResolveServerHost(uint64_t generation);
   // Main thread: the report of a host name that does not resolve.
-  void ResolveFailed(const std::string& hostName, const platform::SocketError& error);
+  void ResolveFailed(const std::string& hostName, int error, const std::string& message);
   // Main thread, once the connect thread has ended.
   void ConnectionComplete();
   void DoDisconnect();

@@ -41,7 +41,10 @@ struct HostLookup::State {
   UniqueFd Ready;  // eventfd, written once the answer is in; never changes
   mutable Mutex Lock;
   std::optional<std::string> Address GUARDED_BY(Lock);
-  std::optional<SocketError> Error GUARDED_BY(Lock);
+  // The failure as its parts: an exception's text may share its buffer
+  // between copies, which must not cross threads.
+  std::optional<int> ErrorNumber GUARDED_BY(Lock);
+  std::string ErrorText GUARDED_BY(Lock);
 };
 
 HostLookup::HostLookup(std::string hostName, HostResolveFunction resolve)
@@ -51,18 +54,22 @@ HostLookup::HostLookup(std::string hostName, HostResolveFunction resolve)
   try {
     std::thread([state = FState, hostName = std::move(hostName), resolve = std::move(resolve)] {
       std::optional<std::string> address;
-      std::optional<SocketError> error;
+      std::optional<int> errorNumber;
+      std::string errorText;
       try {
         address = resolve(hostName);
       } catch (const SocketError& e) {
-        error = e;
+        errorNumber = e.Errno();
+        errorText = e.what();
       } catch (const std::exception& e) {
-        error.emplace(kHostNotFound, e.what());
+        errorNumber = kHostNotFound;
+        errorText = e.what();
       }
       {
         MutexLock lock(state->Lock);
         state->Address = std::move(address);
-        state->Error = std::move(error);
+        state->ErrorNumber = errorNumber;
+        state->ErrorText = std::move(errorText);
       }
       const uint64_t one = 1;
       [[maybe_unused]] const ssize_t n = ::write(state->Ready.Get(), &one, sizeof one);
@@ -78,13 +85,13 @@ int HostLookup::Fd() const { return FState->Ready.Get(); }
 
 bool HostLookup::Done() const {
   MutexLock lock(FState->Lock);
-  return FState->Address.has_value() || FState->Error.has_value();
+  return FState->Address.has_value() || FState->ErrorNumber.has_value();
 }
 
 std::string HostLookup::Result() const {
   MutexLock lock(FState->Lock);
   if (FState->Address) return *FState->Address;
-  if (FState->Error) throw *FState->Error;
+  if (FState->ErrorNumber) throw SocketError(*FState->ErrorNumber, FState->ErrorText);
   throw SocketError(EINPROGRESS, "The host name lookup has not finished");
 }
 
