@@ -27,6 +27,11 @@ constexpr const char* kConnectThreadName = "TTcpConnectThread";
 
 std::string Now() { return TimeStampText(TDateTime::Now()); }
 
+// "address:port", as the operator's texts name a server.
+std::string HostAndPort(const std::string& host, int32_t port) {
+  return StrFormat("%s:%d", host.c_str(), port);
+}
+
 }  // namespace
 
 TZVServerClientTcp::TZVServerClientTcp(TZVLinkContext& context)
@@ -58,7 +63,7 @@ TZVServerClientTcp::~TZVServerClientTcp() {
 }
 
 std::string TZVServerClientTcp::ServerName() const {
-  return StrFormat("%s:%d", FContext.ServerIP().c_str(), FContext.ServerPort());
+  return HostAndPort(FContext.ServerIP(), FContext.ServerPort());
 }
 
 bool TZVServerClientTcp::SocketConnected() const { return FZVServer.IsConnected(); }
@@ -102,7 +107,7 @@ bool TZVServerClientTcp::ResolveServerHost(uint64_t generation) {
     });
     return false;
   }
-  FServerName = StrFormat("%s:%d", FServerHost.c_str(), FServerPort);
+  FServerName = HostAndPort(FServerHost, FServerPort);
   PostToMain([this, address = FServerHost] { FContext.AssignServerIP(address); });
   return true;
 }

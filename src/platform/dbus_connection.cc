@@ -50,8 +50,7 @@ int OnInstalled(sd_bus_message* m, void* userdata, sd_bus_error* /*error*/) {
   const DBusConnection::DBusInstalled installed = state->Installed;
   return Guarded(*state->Pending, [&] {
     if (const sd_bus_error* error = sd_bus_message_get_error(m)) {
-      const DBusError failure(error->name,
-                              error->message != nullptr ? error->message : error->name);
+      const DBusError failure = ErrorOf(*error);
       installed(&failure);
     } else {
       installed(nullptr);
@@ -131,8 +130,8 @@ std::unique_ptr<DBusHandle> SendAsync(sd_bus* bus, std::exception_ptr& pending,
       // sd-bus names its own time-out as a callee that left without a reply.
       const bool timedOut = sd_bus_error_has_name(error, SD_BUS_ERROR_NO_REPLY) &&
                             std::chrono::steady_clock::now() >= deadline;
-      outcome.Error.emplace(timedOut ? kDBusErrorTimedOut : error->name,
-                            error->message != nullptr ? error->message : error->name);
+      const DBusError failure = ErrorOf(*error);
+      outcome.Error.emplace(timedOut ? kDBusErrorTimedOut : failure.Name(), failure.what());
     } else {
       try {
         outcome.Values = read(m);

@@ -10,10 +10,12 @@ namespace zv::platform::dbus_detail {
 }
 
 // The error of a failed call: the reply's own name and text, or the errno's.
+DBusError ErrorOf(const sd_bus_error& error) {
+  return DBusError(error.name, error.message != nullptr ? error.message : error.name);
+}
+
 [[noreturn]] void ThrowCallError(const sd_bus_error& error, int result) {
-  if (sd_bus_error_is_set(&error)) {
-    throw DBusError(error.name, error.message != nullptr ? error.message : error.name);
-  }
+  if (sd_bus_error_is_set(&error)) throw ErrorOf(error);
   throw DBusError(kErrorFailed, std::strerror(-result));
 }
 

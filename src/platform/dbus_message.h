@@ -54,6 +54,9 @@ struct ErrorHolder {
 };
 
 [[noreturn]] void ThrowErrno(int negativeErrno, const std::string& what);
+// The failure a set error stands for: its name, and its message (the name
+// again when it has none).
+DBusError ErrorOf(const sd_bus_error& error);
 [[noreturn]] void ThrowCallError(const sd_bus_error& error, int result);
 void Check(int result, const char* what);
 void AppendText(sd_bus_message* m, char type, const std::string& text);

@@ -83,11 +83,6 @@ HostLookup::~HostLookup() = default;
 
 int HostLookup::Fd() const { return FState->Ready.Get(); }
 
-bool HostLookup::Done() const {
-  MutexLock lock(FState->Lock);
-  return FState->Address.has_value() || FState->ErrorNumber.has_value();
-}
-
 std::string HostLookup::Result() const {
   MutexLock lock(FState->Lock);
   if (FState->Address) return *FState->Address;

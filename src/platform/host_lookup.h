@@ -30,8 +30,8 @@ class HostLookup {
 
   // Readable once the answer is in; for pollers.
   int Fd() const;
-  bool Done() const;
-  // The address found, once Done; throws the lookup's SocketError otherwise.
+  // The address found once Fd() is readable; throws the lookup's SocketError
+  // otherwise (EINPROGRESS before then).
   std::string Result() const;
 
  private:
