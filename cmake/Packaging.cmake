@@ -41,13 +41,13 @@ set(CPACK_PACKAGING_INSTALL_PREFIX ${ZV_PACKAGE_PREFIX})
 set(CPACK_COMPONENTS_ALL Runtime Unspecified Debian)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
-# The libraries the programs link (libedit, pugixml, libsystemd, the C and C++
+# The libraries the programs link (libedit, pugixml, libsystemd, SQLite, the C and C++
 # runtimes) become the package's dependencies as dpkg-shlibdeps finds them.
 find_program(ZV_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(ZV_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS
-      "libc6, libstdc++6, libgcc-s1, libedit2, libpugixml1v5, libsystemd0")
+      "libc6, libstdc++6, libgcc-s1, libedit2, libpugixml1v5, libsystemd0, libsqlite3-0")
 endif()
 include(CPack)
