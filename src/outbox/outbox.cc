@@ -142,6 +142,18 @@ std::optional<TOutboxPage> TOutbox::MarkFramed(int64_t id, int32_t number, int64
   return page;
 }
 
+bool TOutbox::Unframe(int64_t id) {
+  constexpr std::string_view kDoing = "queue a page of the outbox again";
+  TSqliteStatement update = FDb.Prepare(
+      "UPDATE pages SET state = ?1, attempts = attempts - 1 WHERE id = ?2 AND state = ?3",
+      kDoing);
+  update.BindText(1, Text(TOutboxState::kQueued))
+      .BindInt(2, id)
+      .BindText(3, Text(TOutboxState::kFramed));
+  update.Run(kDoing);
+  return FDb.Changes() > 0;
+}
+
 bool TOutbox::Finish(int64_t id, TOutboxState state, std::string_view result, int32_t code,
                      std::string_view reason, int64_t now) {
   if (state != TOutboxState::kResult && state != TOutboxState::kNotSent &&

@@ -86,6 +86,11 @@ class TOutbox {
   // refused (EZVStoreError), never moved; so is a number below 1.
   std::optional<TOutboxPage> MarkFramed(int64_t id, int32_t number, int64_t now);
 
+  // The link did not take a page just framed (it could not take it now):
+  // the page is queued again, keeping its number, and the attempt is not
+  // counted. False when the page is not framed.
+  bool Unframe(int64_t id);
+
   // The outcome of a queued or framed page: `state` is kResult, kNotSent or
   // kNoResult (any other is EZVException). False, and nothing changes, when
   // the page is not waiting (finished already, or absent).

@@ -327,12 +327,12 @@ int TOwnerCore::Waiting() const {
   return static_cast<int>(FOutbox.List(0).Waiting.size());
 }
 
-void TOwnerCore::Leave(int64_t now) {
+void TOwnerCore::Leave(int64_t now, int64_t waitMs) {
   if (FLeaving) return;
   FLeaving = true;
-  FLeaveDeadline = now + kHandoverWaitMs;
+  FLeaveDeadline = now + waitMs;
   FLink.Log("Owner", "Handing over: the pages on the link get their results first, at most " +
-                         std::to_string(kHandoverWaitMs / 1000) + " s");
+                         std::to_string(waitMs) + " ms");
   FinishHandover(false);
 }
 

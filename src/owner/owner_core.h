@@ -133,7 +133,7 @@ class TOwnerCore {
   // get their results (at most kHandoverWaitMs), then every client is told
   // "handover" and let go. Pages still waiting stay in the outbox for the
   // next owner.
-  void Leave(int64_t now);
+  void Leave(int64_t now, int64_t waitMs = kHandoverWaitMs);
 
  private:
   struct TWaiter {

@@ -1,0 +1,383 @@
+#include "console/send_client.h"
+
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <ctime>
+#include <exception>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <optional>
+
+#include "console/agent_run.h"
+#include "console/message_line.h"
+#include "platform/owner_endpoint.h"
+#include "platform/spawn_detached.h"
+#include "support/text.h"
+
+namespace zv {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How long a started agent may take to answer on its socket.
+constexpr std::chrono::seconds kAgentStartWait{10};
+constexpr std::chrono::milliseconds kConnectWait{2000};
+// The agent "zvcc send" starts leaves after this long with nothing to do.
+constexpr std::chrono::minutes kAgentIdle{10};
+
+bool WriteAll(std::FILE* stream, const std::string& text) {
+  return std::fputs(text.c_str(), stream) >= 0 && std::fflush(stream) == 0;
+}
+
+std::string LocalTimeText(int64_t msSinceEpoch) {
+  const std::time_t t = static_cast<std::time_t>(msSinceEpoch / 1000);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  char buffer[32];
+  std::strftime(buffer, sizeof(buffer), "%Y-%m-%d %H:%M:%S", &tm);
+  return buffer;
+}
+
+int64_t WallNow() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+// A key for a page its sender gave none: unique to this run and page, so the
+// run can ask for its page again after the owner changed, never paging twice.
+std::string RunKey(int64_t seq) {
+  static const std::string run = "zvcc-send:" + std::to_string(::getpid()) + ":" +
+                                 std::to_string(WallNow());
+  return run + ":" + std::to_string(seq);
+}
+
+// One run's talk with the owner: connects (starting the agent when none
+// runs), hands over the pages without an outcome and reads until every page
+// has one, the owner hands over (then again), or the deadline.
+class TClientRun {
+ public:
+  TClientRun(const TSendOptions& options, const std::string& home,
+             std::vector<TClientPage>& pages)
+      : FOptions(options), FHome(home), FPages(pages),
+        FDeadline(Clock::now() + options.Timeout) {}
+
+  // False when the run could not reach any owner; FError says why.
+  bool Run() {
+    while (Open() < FPages.size() && Clock::now() < FDeadline) {
+      std::optional<platform::LocalStream> stream = Connect();
+      if (!stream) return false;
+      if (!Talk(*stream)) return !FOutputFailed;
+    }
+    return true;
+  }
+
+  const std::string& Error() const { return FError; }
+  bool OutputFailed() const { return FOutputFailed; }
+
+ private:
+  std::size_t Open() const {
+    std::size_t done = 0;
+    for (const TClientPage& p : FPages) done += p.Final ? 1 : 0;
+    return done;
+  }
+
+  std::chrono::milliseconds Left() const {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(FDeadline - Clock::now());
+    return std::max(left, std::chrono::milliseconds(0));
+  }
+
+  std::optional<platform::LocalStream> Connect() {
+    bool started = false;
+    const auto startBy = Clock::now() + kAgentStartWait;
+    while (true) {
+      try {
+        if (auto s = platform::ConnectToOwner(FHome, std::min(kConnectWait, Left()))) return s;
+      } catch (const std::exception& e) {
+        FError = e.what();
+        return std::nullopt;
+      }
+      if (!started) {
+        try {
+          platform::SpawnDetached(platform::OwnProgramFile(),
+                                  AgentArguments(FHome, FOptions.Run, kAgentIdle));
+        } catch (const std::exception& e) {
+          FError = e.what();
+          return std::nullopt;
+        }
+        started = true;
+      }
+      if (Clock::now() >= startBy || Clock::now() >= FDeadline) {
+        FError = "the agent of this home did not answer within " +
+                 std::to_string(kAgentStartWait.count()) + " s";
+        return std::nullopt;
+      }
+      ::usleep(20'000);
+    }
+  }
+
+  // False when the run is over (every page has its outcome, the deadline, or
+  // an owner that refused it); true when the owner went and another is to be
+  // found.
+  bool Talk(platform::LocalStream& stream) {
+    std::string out = EncodeOwnerLine(TOwnerHello{kOwnerWireVersion, TOwnerClientRole::kSend,
+                                                  static_cast<int64_t>(::getpid())});
+    for (TClientPage& p : FPages) {
+      if (!p.Final) out += EncodeOwnerLine(p.Wire);
+    }
+    out += EncodeOwnerLine(TOwnerEnd{});
+    try {
+      if (!stream.WriteAll(out, Left())) return true;
+    } catch (const std::exception&) {
+      return Clock::now() < FDeadline;  // the owner went, or the time is up
+    }
+    TOwnerReplyReader reader;
+    std::array<char, 65536> buffer{};
+    while (Open() < FPages.size()) {
+      const auto left = Left();
+      if (left.count() == 0) return false;
+      if (!stream.WaitReadable(left)) return false;
+      platform::LocalStream::IoResult r{};
+      try {
+        r = stream.Read(buffer.data(), buffer.size());
+      } catch (const std::exception&) {
+        return true;
+      }
+      if (r.Status == platform::LocalStream::IoStatus::kClosed) return true;
+      if (r.Status == platform::LocalStream::IoStatus::kWouldBlock) continue;
+      reader.Append(std::string_view(buffer.data(), r.Count));
+      while (auto read = reader.Next()) {
+        if (!read->Message) continue;  // a later owner's message this one does not know
+        if (!Handle(*read->Message)) return false;
+      }
+    }
+    return false;
+  }
+
+  // False when the owner refused the run.
+  bool Handle(const TOwnerReply& reply) {
+    if (const auto* accepted = std::get_if<TOwnerAccepted>(&reply)) {
+      if (TClientPage* p = BySeq(accepted->Seq)) {
+        p->Accepted = true;
+        p->Id = accepted->Id;
+        FExpires[accepted->Seq] = accepted->Expires;
+      }
+    } else if (const auto* outcome = std::get_if<TOwnerOutcome>(&reply)) {
+      TClientPage* p = BySeq(outcome->Seq);
+      if (p != nullptr && !p->Final && outcome->Outcome != TOwnerPageOutcome::kQueued) {
+        p->Final = true;
+        p->Outcome = *outcome;
+        // The run's own words for its page, whatever the owner had.
+        p->Outcome.Address = p->Wire.Address;
+        p->Outcome.Text = p->Wire.Text;
+        Tell(p->Outcome);
+      }
+    } else if (const auto* refused = std::get_if<TOwnerRefused>(&reply)) {
+      FError = refused->Reason;
+      FRefused = true;
+      return false;
+    }
+    return true;
+  }
+
+  TClientPage* BySeq(int64_t seq) {
+    if (seq < 1 || static_cast<std::size_t>(seq) > FPages.size()) return nullptr;
+    return &FPages[static_cast<std::size_t>(seq - 1)];
+  }
+
+ public:
+  void Tell(const TOwnerOutcome& outcome) {
+    const std::string line =
+        FOptions.Json ? ClientOutcomeJson(outcome) : VisibleText(ClientOutcomeText(outcome));
+    if (!WriteAll(stdout, line + "\n")) FOutputFailed = true;
+  }
+
+  // The pages still waiting once the run ends are held by the owner and go
+  // out later: each is told as queued, with until when it is tried.
+  void TellQueued(const std::string& why) {
+    for (TClientPage& p : FPages) {
+      if (p.Final) continue;
+      p.Final = true;
+      p.Outcome.Seq = p.Wire.Seq;
+      p.Outcome.Id = p.Id;
+      p.Outcome.Address = p.Wire.Address;
+      p.Outcome.Text = p.Wire.Text;
+      if (!p.Accepted || FRefused) {
+        p.Outcome.Outcome = TOwnerPageOutcome::kNotSent;
+        p.Outcome.Reason = why;
+      } else {
+        p.Outcome.Outcome = TOwnerPageOutcome::kQueued;
+        const auto expires = FExpires.find(p.Wire.Seq);
+        p.Outcome.Reason =
+            why + "; it waits in the outbox and is tried until " +
+            (expires != FExpires.end() && expires->second > 0 ? LocalTimeText(expires->second)
+                                                              : std::string("its age limit"));
+      }
+      Tell(p.Outcome);
+    }
+  }
+
+ private:
+  const TSendOptions& FOptions;
+  const std::string FHome;
+  std::vector<TClientPage>& FPages;
+  const Clock::time_point FDeadline;
+  std::map<int64_t, int64_t> FExpires;
+  std::string FError;
+  bool FRefused = false;
+  bool FOutputFailed = false;
+};
+
+}  // namespace
+
+std::vector<TClientPage> PagesOfRun(const TSendOptions& options,
+                                    const std::vector<std::string>& lines) {
+  std::vector<TClientPage> pages;
+  auto add = [&](const TMessageLine& m) {
+    TClientPage p;
+    p.Wire.Seq = static_cast<int64_t>(pages.size()) + 1;
+    p.Wire.Address = m.Address;
+    p.Wire.Text = m.Text;
+    p.Wire.Carrier = m.Carrier.empty() && options.Run.Carrier ? std::to_string(*options.Run.Carrier)
+                                                             : m.Carrier;
+    p.Wire.Priority = m.Priority.empty() && options.Run.Priority
+                          ? std::to_string(*options.Run.Priority)
+                          : m.Priority;
+    p.Wire.Subject = m.Subject.empty() && options.Run.Subject ? *options.Run.Subject : m.Subject;
+    p.Wire.Age = m.Age.empty() && options.Run.Age ? std::to_string(*options.Run.Age) : m.Age;
+    p.Wire.Source = "send";
+    if (!options.Key.empty()) {
+      p.Wire.Key = options.FromInput ? options.Key + "#" + std::to_string(p.Wire.Seq) : options.Key;
+    } else {
+      p.Wire.Key = RunKey(p.Wire.Seq);
+    }
+    if (!m.Error.empty()) {
+      p.Final = true;
+      p.Outcome.Seq = p.Wire.Seq;
+      p.Outcome.Address = m.Address;
+      p.Outcome.Text = m.Text;
+      p.Outcome.Outcome = TOwnerPageOutcome::kNotSent;
+      p.Outcome.Reason = m.Error;
+    }
+    pages.push_back(std::move(p));
+  };
+  if (!options.FromInput) {
+    TMessageLine m;
+    m.Address = options.Address;
+    m.Text = options.Text;
+    add(m);
+    return pages;
+  }
+  for (const std::string& line : lines) {
+    if (Trim(line).empty()) continue;
+    add(ParseMessageLine(line));
+  }
+  return pages;
+}
+
+std::string ClientOutcomeJson(const TOwnerOutcome& outcome) {
+  nlohmann::ordered_json line;
+  line["number"] = outcome.Number;
+  line["address"] = outcome.Address;
+  line["text"] = outcome.Text;
+  line["outcome"] = std::string(OwnerPageOutcomeText(outcome.Outcome));
+  if (outcome.Outcome == TOwnerPageOutcome::kResult) {
+    line["result"] = outcome.Result;
+    line["code"] = outcome.Code;
+  } else {
+    line["reason"] = outcome.Reason;
+  }
+  if (outcome.Attempts > 1) line["attempts"] = outcome.Attempts;
+  return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+std::string ClientOutcomeText(const TOwnerOutcome& o) {
+  const std::string page = "Message " + std::to_string(o.Number) + " to \"" + o.Address + "\"";
+  const std::string again =
+      o.Attempts > 1 ? " (sent " + std::to_string(o.Attempts) + " times)" : std::string();
+  switch (o.Outcome) {
+    case TOwnerPageOutcome::kResult:
+      return "Message Result: " + o.Result + again + "\n" + std::to_string(o.Number) + ", " +
+             o.Address + ", " + o.Text;
+    case TOwnerPageOutcome::kNotSent:
+      return (o.Number == 0 ? "The message to \"" + o.Address + "\"" : page) +
+             " was not sent: " + o.Reason;
+    case TOwnerPageOutcome::kNoResult:
+      return page + ": no result: " + o.Reason + again;
+    case TOwnerPageOutcome::kQueued:
+      return page + " is queued: " + o.Reason;
+    case TOwnerPageOutcome::kExpired:
+      return page + " expired: " + o.Reason;
+    case TOwnerPageOutcome::kCancelled:
+      return page + " was cancelled";
+  }
+  return page;
+}
+
+std::string ClientSummary(const std::vector<TClientPage>& pages) {
+  int results = 0;
+  std::string without;
+  std::string queued;
+  int withoutCount = 0;
+  int queuedCount = 0;
+  auto add = [](std::string& list, int32_t number) {
+    if (number == 0) return;
+    if (!list.empty()) list += ", ";
+    list += std::to_string(number);
+  };
+  for (const TClientPage& p : pages) {
+    if (p.Outcome.Outcome == TOwnerPageOutcome::kResult && p.Final) {
+      ++results;
+    } else if (p.Outcome.Outcome == TOwnerPageOutcome::kQueued) {
+      ++queuedCount;
+      add(queued, p.Outcome.Number);
+    } else {
+      ++withoutCount;
+      add(without, p.Outcome.Number);
+    }
+  }
+  std::string s = std::to_string(pages.size()) +
+                  (pages.size() == 1 ? " message: " : " messages: ") + std::to_string(results) +
+                  " with a result, " + std::to_string(withoutCount) + " without";
+  if (!without.empty()) s += " (" + without + ")";
+  if (queuedCount > 0) {
+    s += ", " + std::to_string(queuedCount) + " queued";
+    if (!queued.empty()) s += " (" + queued + ")";
+  }
+  return s;
+}
+
+int ClientExitStatus(const std::vector<TClientPage>& pages) {
+  bool queued = false;
+  for (const TClientPage& p : pages) {
+    if (p.Outcome.Outcome == TOwnerPageOutcome::kQueued) {
+      queued = true;
+    } else if (!p.Final || p.Outcome.Outcome != TOwnerPageOutcome::kResult) {
+      return 3;
+    }
+  }
+  return queued ? kSendStatusQueued : 0;
+}
+
+int RunSendThroughOwner(const TSendOptions& options, const std::string& home,
+                        std::vector<TClientPage>& pages) {
+  TClientRun run(options, home, pages);
+  for (const TClientPage& p : pages) {
+    if (p.Final) run.Tell(p.Outcome);  // lines refused before any owner saw them
+  }
+  const bool reached = run.Run();
+  std::string why = reached ? "the time-out of " + std::to_string(options.Timeout.count()) +
+                                  " s passed"
+                            : "no owner of the home could take it (" + run.Error() + ")";
+  run.TellQueued(why);
+  if (!pages.empty()) WriteAll(stderr, ClientSummary(pages) + "\n");
+  if (run.OutputFailed()) {
+    WriteAll(stderr, "zvcc send: the outcomes could not be written to standard output\n");
+    return 1;
+  }
+  return ClientExitStatus(pages);
+}
+
+}  // namespace zv
