@@ -129,13 +129,23 @@ class TFields {
   std::string FType;
 };
 
+// The parser's text names the place and, for text that is not UTF-8, says
+// so. Its tag for programs goes, and so does its echo of the bytes last read,
+// which may be the very bytes that are not UTF-8.
+std::string ParserText(std::string_view text) {
+  if (text.substr(0, 1) == "[") {
+    const std::size_t tagEnd = text.find("] ");
+    if (tagEnd != std::string_view::npos) text.remove_prefix(tagEnd + 2);
+  }
+  return std::string(text.substr(0, text.find("; last read:")));
+}
+
 // The line as a JSON object with a text "t"; TBadLine otherwise.
 TFields Fields(std::string_view line, TJson& storage) {
   try {
     storage = TJson::parse(line);
   } catch (const TJson::exception& error) {
-    // The parser's text names the place and, for text that is not UTF-8, says so.
-    throw TBadLine{"The line is not JSON: " + std::string(error.what())};
+    throw TBadLine{"The line is not JSON: " + ParserText(error.what())};
   }
   if (!storage.is_object()) throw TBadLine{"The line is not a JSON object"};
   const auto type = storage.find("t");

@@ -92,7 +92,8 @@ class LocalListener {
   // root) may connect. A socket file already there is taken over only when
   // nothing answers on it (a listener that died without removing it); a live
   // listener is never stolen (EADDRINUSE), and a file that is not a socket is
-  // never removed (EADDRINUSE). Two processes binding one path at once could
+  // never removed (EADDRINUSE); the live one is left the question asked, a
+  // connection that ends at once. Two processes binding one path at once could
   // both find it stale: callers exclude each other first (the owner lock).
   // Throws SocketError, ENAMETOOLONG for a path beyond LocalSocketPathLimit().
   static LocalListener Bind(const std::string& path, int backlog = 64);
