@@ -11,3 +11,13 @@ install(DIRECTORY DESTINATION Logs COMPONENT Runtime)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION docs COMPONENT Runtime
         FILES_MATCHING PATTERN "*.md" PATTERN "*.xml")
 install(FILES ${PROJECT_SOURCE_DIR}/docs/zvcc.1 DESTINATION share/man/man1 COMPONENT Runtime)
+# The systemd user unit of the agent, naming the installed program; a user
+# links it into ~/.config/systemd/user (the package puts it where systemd
+# finds it by itself).
+install(CODE "set(ZV_AGENT_UNIT_IN \"${PROJECT_SOURCE_DIR}/packaging/zvcc-agent.service.in\")"
+        COMPONENT Runtime)
+install(CODE [[
+  file(READ "${ZV_AGENT_UNIT_IN}" unit)
+  string(REPLACE "@ZV_AGENT_PROGRAM@" "${CMAKE_INSTALL_PREFIX}/zvcc" unit "${unit}")
+  file(WRITE "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/share/systemd/user/zvcc-agent.service" "${unit}")
+]] COMPONENT Runtime)

@@ -11,6 +11,10 @@ install(CODE [[
   foreach(program zvcc zvsim)
     file(CREATE_LINK "${CMAKE_INSTALL_PREFIX}/${program}" "${root}/usr/bin/${program}" SYMBOLIC)
   endforeach()
+  # The agent's user unit where `systemctl --user` finds it.
+  file(MAKE_DIRECTORY "${root}/usr/lib/systemd/user")
+  file(CREATE_LINK "${CMAKE_INSTALL_PREFIX}/share/systemd/user/zvcc-agent.service"
+       "${root}/usr/lib/systemd/user/zvcc-agent.service" SYMBOLIC)
   # The simulator's bus service file stays in the program folder: linked into
   # the system's service folder it would answer every user's first local start
   # in place of a real server. A user who wants it adds that folder to their

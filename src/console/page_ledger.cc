@@ -6,7 +6,11 @@
 namespace zv {
 
 void TPageLedger::Sent(TPage page) {
-  ++FTotal;
+  if (page.Foreign) {
+    ++FForeignOutstanding;
+  } else {
+    ++FTotal;
+  }
   FOutstanding.push_back(std::move(page));
 }
 
@@ -18,14 +22,17 @@ void TPageLedger::NotSent(TPage page, std::string reason) {
 }
 
 void TPageLedger::Tell(TPageOutcome outcome) const {
-  if (FObserver) FObserver(outcome);
+  const TObserver& observer = outcome.Page.Foreign ? FForeignObserver : FObserver;
+  if (observer) observer(outcome);
 }
 
 std::optional<TPage> TPageLedger::Take(std::deque<TPage>::iterator it, TPageOutcome outcome) {
   if (it == FOutstanding.end()) return std::nullopt;
   TPage page = std::move(*it);
   FOutstanding.erase(it);
-  if (outcome.Kind == TPageOutcomeKind::kResult) {
+  if (page.Foreign) {
+    --FForeignOutstanding;
+  } else if (outcome.Kind == TPageOutcomeKind::kResult) {
     ++FAnswered;
   } else {
     if (outcome.Kind == TPageOutcomeKind::kNotSent) ++FNotSent;
@@ -60,12 +67,16 @@ std::optional<TPage> TPageLedger::EndWithoutResult(int32_t number, TPageOutcomeK
 }
 
 std::vector<TPage> TPageLedger::EndAll(const std::string& reason) {
-  std::vector<TPage> ended(std::make_move_iterator(FOutstanding.begin()),
-                           std::make_move_iterator(FOutstanding.end()));
+  std::deque<TPage> outstanding = std::move(FOutstanding);
   FOutstanding.clear();
-  for (const TPage& page : ended) {
-    FWithout.push_back(page.Number);
-    Tell({page, TPageOutcomeKind::kNoResult, {}, 0, reason});
+  FForeignOutstanding = 0;
+  std::vector<TPage> ended;
+  for (TPage& page : outstanding) {
+    if (!page.Foreign) {
+      FWithout.push_back(page.Number);
+      ended.push_back(page);
+    }
+    Tell({std::move(page), TPageOutcomeKind::kNoResult, {}, 0, reason, true});
   }
   return ended;
 }

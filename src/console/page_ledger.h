@@ -19,6 +19,10 @@ struct TPage {
   int32_t Number = 0;
   std::string Address;
   std::string Text;
+  // A page of the home's outbox (another sender's), sent through this
+  // console's link: its outcome goes to the owner, and it counts in none of
+  // this run's figures.
+  bool Foreign = false;
 };
 
 enum class TPageOutcomeKind { kResult, kNotSent, kNoResult };
@@ -30,6 +34,7 @@ struct TPageOutcome {
   std::string Result;  // kResult: the server's result text
   int32_t Code = 0;    // kResult: the server's send result
   std::string Reason;  // otherwise: why there is no result
+  bool LinkEnded = false;  // kNoResult: the link ended before its result
 };
 
 class TPageLedger {
@@ -37,6 +42,8 @@ class TPageLedger {
   // Called once for every page whose outcome becomes known, when it does.
   using TObserver = std::function<void(const TPageOutcome&)>;
   void SetObserver(TObserver observer) { FObserver = std::move(observer); }
+  // Told the outcomes of the foreign pages (and only those).
+  void SetForeignObserver(TObserver observer) { FForeignObserver = std::move(observer); }
 
   // The link took the page: it waits for its outcome.
   void Sent(TPage page);
@@ -58,10 +65,11 @@ class TPageLedger {
   // it is not outstanding.
   std::optional<TPage> EndWithoutResult(int32_t number, TPageOutcomeKind kind, std::string reason);
   // Every outstanding page, oldest first, taken off the list and counted as
-  // ended without a result.
+  // ended without a result (LinkEnded). Answers this run's own pages.
   std::vector<TPage> EndAll(const std::string& reason);
 
-  std::size_t Outstanding() const { return FOutstanding.size(); }
+  // This run's own pages still waiting (foreign ones are the owner's to count).
+  std::size_t Outstanding() const { return FOutstanding.size() - FForeignOutstanding; }
   // Pages of the run: sent, answered, and those that ended otherwise.
   int32_t Total() const { return FTotal; }
   int32_t Answered() const { return FAnswered; }
@@ -80,11 +88,13 @@ class TPageLedger {
   void Tell(TPageOutcome outcome) const;
 
   std::deque<TPage> FOutstanding;  // oldest first
+  std::size_t FForeignOutstanding = 0;
   std::vector<int32_t> FWithout;   // numbered pages that ended without a result
   int32_t FTotal = 0;
   int32_t FAnswered = 0;
   int32_t FNotSent = 0;
   TObserver FObserver;
+  TObserver FForeignObserver;
 };
 
 }  // namespace zv

@@ -115,7 +115,11 @@ void TZVSystemConsole::ConnectInfoEvent(int32_t resultCode, const std::string& r
   if (resultCode == kConnClientReady || resultCode == kConnFailed) FLinkReady = true;
   // Most of these texts come from the server: never let it drive the terminal.
   FConsole->WriteLn(VisibleText(text));
-  if (resultCode == kConnClientReady) SendHeldOrders();
+  if (resultCode == kConnClientReady) {
+    SendHeldOrders();
+    // The outbox's pages follow the operator's own.
+    if (FOnLinkReady) FOnLinkReady();
+  }
   if (resultCode == kConnFailed) DropHeldOrders("the start failed (" + resultMsg + ")");
   if (after == After::kPrompt || (after == After::kPromptOnTcp && tcp)) WritePrompt();
 }

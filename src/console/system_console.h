@@ -23,6 +23,8 @@
 #include "console/page_ledger.h"
 #include "link/link_context.h"
 #include "link/server_client.h"
+#include "outbox/outbox_page.h"
+#include "owner/owner_core.h"
 #include "platform/terminal.h"
 #include "protocol/msg_global.h"
 #include "support/msg_numbering.h"
@@ -100,6 +102,17 @@ class TZVSystemConsole final : public TZVLinkContext {
   void SendOrder(const std::string& address, const std::string& text);
   // A line that is no send order, told as a page not sent for `reason`.
   void RefuseLine(const std::string& line, const std::string& reason);
+
+  // The home's owner (console/owner_host.h) sends the outbox's pages through
+  // this console's link. PagesGoOut: the link is up and ready and holds no
+  // page of the operator's; LinkMayStart: no link, or one a failed start
+  // left, and the operator has not stopped it. SendFromOutbox hands one page
+  // over under `number`; its outcome goes to the observer given here, and
+  // `ready` is called each time the link becomes ready.
+  bool PagesGoOut() const;
+  bool LinkMayStart() const;
+  std::optional<TOwnerLink::TRefusal> SendFromOutbox(const TOutboxPage& page, int32_t number);
+  void ObserveOwnerPages(TPageLedger::TObserver outcomes, std::function<void()> ready);
 
   // The interpreter: false only for the exit command.
   bool ReadCmdLine(const std::string& cmdLn);
@@ -234,6 +247,10 @@ class TZVSystemConsole final : public TZVLinkContext {
   bool FLinkReady = false;
   TPageLedger FLedger;
   std::vector<TMsgOrder> FHeldOrders;
+  // The operator typed stop: the owner does not start the link again for the
+  // outbox's pages until the operator starts it.
+  bool FOperatorStopped = false;
+  std::function<void()> FOnLinkReady;
   // Why the link ended, for the pages it leaves without a result.
   std::string FStopReason;
   // The console's own deferred work (the stops its links ask for); declared

@@ -65,6 +65,7 @@ bool TZVSystemConsole::ProcessSetLine(const std::string& line) {
   } else if (MatchesAny(line, {"main", "home"})) {
     FConsole->DisplayMain();
   } else if (MatchesAny(line, {"start", "on"})) {
+    FOperatorStopped = false;
     Start();
   } else if (MatchesAny(line, {"stop", "off"})) {
     StopCommand();

@@ -110,6 +110,7 @@ void TZVSystemConsole::RequestStop(int32_t /*code*/, const std::string& reason) 
 }
 
 void TZVSystemConsole::StopCommand() {
+  FOperatorStopped = true;
   SetUserDisconnects(true);
   if (FClientServer) FStopReason = "the link was stopped";
   try {
