@@ -51,8 +51,8 @@ TOutbox::TOutbox(std::string path, TAccess access)
 }
 
 TSqliteStatement TOutbox::Query(const std::string& where, std::string_view doing) const {
-  return FDb.Prepare(std::string("SELECT ") + outbox_schema::kColumns + " FROM pages WHERE " + where,
-                     doing);
+  return FDb.Prepare(
+      std::string("SELECT ") + outbox_schema::kColumns + " FROM pages WHERE " + where, doing);
 }
 
 std::vector<TOutboxPage> TOutbox::ReadAll(TSqliteStatement& query, std::string_view doing) const {
@@ -131,9 +131,9 @@ std::optional<TOutboxPage> TOutbox::MarkFramed(int64_t id, int32_t number, int64
     TSqliteStatement holder = FDb.Prepare("SELECT id FROM pages WHERE number = ?1", kDoing);
     holder.BindInt(1, kept);
     const std::string other = holder.Step(kDoing) ? std::to_string(holder.Int(0)) : "?";
-    throw EZVStoreError(FDb.ErrorText(
-        kDoing, "The message number " + std::to_string(kept) + " of page " + std::to_string(id) +
-                    " is already stored for page " + other + "."));
+    throw EZVStoreError(FDb.ErrorText(kDoing, "The message number " + std::to_string(kept) +
+                                                  " of page " + std::to_string(id) +
+                                                  " is already stored for page " + other + "."));
   }
   page->Number = kept;
   ++page->Attempts;
@@ -204,13 +204,16 @@ std::vector<TOutboxPage> TOutbox::Expire(int64_t now) {
   if (expired.empty()) return expired;
 
   TSqliteTransaction transaction(FDb);
-  TSqliteStatement update = FDb.Prepare(
-      "UPDATE pages SET state = ?1, reason = ?2, finished = ?3 WHERE id = ?4", kDoing);
+  TSqliteStatement update =
+      FDb.Prepare("UPDATE pages SET state = ?1, reason = ?2, finished = ?3 WHERE id = ?4", kDoing);
   for (TOutboxPage& page : expired) {
     page.State = TOutboxState::kExpired;
     page.Reason = ExpiryReason(page);
     page.Finished = now;
-    update.BindText(1, Text(page.State)).BindText(2, page.Reason).BindInt(3, now).BindInt(4, page.Id);
+    update.BindText(1, Text(page.State))
+        .BindText(2, page.Reason)
+        .BindInt(3, now)
+        .BindInt(4, page.Id);
     update.Run(kDoing);
     update.Reset();
   }
@@ -223,8 +226,7 @@ TOutboxDue TOutbox::Due(int64_t now, std::size_t limit) {
   TOutboxDue due;
   due.Expired = Expire(now);
   TSqliteStatement query = Query("state = ?1 ORDER BY id LIMIT ?2", kDoing);
-  query.BindText(1, Text(TOutboxState::kQueued))
-      .BindInt(2, Limit(limit));
+  query.BindText(1, Text(TOutboxState::kQueued)).BindInt(2, Limit(limit));
   due.Pages = ReadAll(query, kDoing);
   return due;
 }

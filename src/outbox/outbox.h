@@ -57,6 +57,10 @@ class TOutbox {
     kReader,  // reads a file the owner made; never changes it
   };
 
+  // The file's name in the home's Settings folder.
+  static constexpr const char* kFileName = "zvcc-outbox.db";
+  // How long a call waits for a lock a reader's checkpoint or a second
+  // owner holds before it fails as busy.
   static constexpr int kBusyTimeoutMs = 5000;
   static constexpr int64_t kMsPerMinute = 60'000;
   // How long finished pages are kept by default; the owner passes

@@ -53,8 +53,8 @@ struct TOutboxPage : TOutboxOrder {
   std::string Reason;    // why there is no result (not sent, no result, expired)
   // Milliseconds since the Unix epoch; 0 while not yet so.
   int64_t Created = 0;
-  int64_t Framed = 0;    // the last time it was framed
-  int64_t Finished = 0;  // when it reached its outcome
+  int64_t Framed = 0;     // the last time it was framed
+  int64_t Finished = 0;   // when it reached its outcome
   int64_t ExpiresAt = 0;  // Created + the age limit
 };
 

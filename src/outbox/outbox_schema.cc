@@ -74,9 +74,9 @@ void CheckHeader(const TSqliteDb& db, const THeader& header) {
         db.ErrorText(kOpening, "It is a database of another program, not an outbox of zvcc."));
   }
   if (header.Version != kVersion) {
-    throw EZVFileFormat(db.ErrorText(
-        kOpening, "It is an outbox of version " + std::to_string(header.Version) +
-                      "; this zvcc reads version " + std::to_string(kVersion) + "."));
+    throw EZVFileFormat(
+        db.ErrorText(kOpening, "It is an outbox of version " + std::to_string(header.Version) +
+                                   "; this zvcc reads version " + std::to_string(kVersion) + "."));
   }
 }
 
@@ -134,9 +134,9 @@ TOutboxPage ReadPage(const TSqliteDb& db, const TSqliteStatement& statement) {
   const std::string state = statement.Text(10);
   const auto known = OutboxStateFromText(state);
   if (!known) {
-    throw EZVFileFormat(db.ErrorText("read the outbox", "Page " + std::to_string(page.Id) +
-                                                            " has the unknown state \"" + state +
-                                                            "\"."));
+    throw EZVFileFormat(db.ErrorText(
+        "read the outbox",
+        "Page " + std::to_string(page.Id) + " has the unknown state \"" + state + "\"."));
   }
   page.State = *known;
   page.Attempts = static_cast<int32_t>(statement.Int(11));

@@ -13,8 +13,7 @@ void TSqliteStatement::TFinalizer::operator()(sqlite3_stmt* statement) const {
   sqlite3_finalize(statement);
 }
 
-TSqliteDb::TSqliteDb(std::string path, TAccess access, int busyTimeoutMs)
-    : FPath(std::move(path)) {
+TSqliteDb::TSqliteDb(std::string path, TAccess access, int busyTimeoutMs) : FPath(std::move(path)) {
   std::error_code ec;
   if (access == TAccess::kReadOnly && !std::filesystem::exists(FPath, ec)) {
     throw EZVNoFile(ErrorText("open", "There is no such file."));
@@ -26,7 +25,8 @@ TSqliteDb::TSqliteDb(std::string path, TAccess access, int busyTimeoutMs)
   const int rc = sqlite3_open_v2(FPath.c_str(), &raw, flags, nullptr);
   FDb.reset(raw);
   if (rc != SQLITE_OK) {
-    throw EZVStoreError(ErrorText("open", raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(rc)));
+    throw EZVStoreError(
+        ErrorText("open", raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(rc)));
   }
   sqlite3_busy_timeout(FDb.get(), busyTimeoutMs);
   sqlite3_commit_hook(FDb.get(), &TSqliteDb::CountCommit, this);
@@ -77,7 +77,8 @@ TSqliteStatement::TSqliteStatement(const TSqliteDb& db, sqlite3_stmt* statement)
     : FDb(&db), FStatement(statement) {}
 
 TSqliteStatement& TSqliteStatement::BindInt(int index, int64_t value) {
-  if (sqlite3_bind_int64(FStatement.get(), index, value) != SQLITE_OK) FDb->Fail("bind a value for");
+  if (sqlite3_bind_int64(FStatement.get(), index, value) != SQLITE_OK)
+    FDb->Fail("bind a value for");
   return *this;
 }
 
@@ -95,7 +96,8 @@ bool TSqliteStatement::Step(std::string_view doing) {
   if (rc == SQLITE_ROW) return true;
   if (rc == SQLITE_DONE) return false;
   // The statement keeps the error until it is reset; read it before.
-  const std::string text = FDb->ErrorText(doing, sqlite3_errmsg(sqlite3_db_handle(FStatement.get())));
+  const std::string text =
+      FDb->ErrorText(doing, sqlite3_errmsg(sqlite3_db_handle(FStatement.get())));
   sqlite3_reset(FStatement.get());
   throw EZVStoreError(text);
 }

@@ -49,8 +49,8 @@ class TSqliteDb {
   int64_t LastInsertId() const;
   // Rows the last INSERT, UPDATE or DELETE changed.
   int Changes() const;
-  // Transactions this connection has committed since it opened (each one
-  // sync of the file in synchronous=FULL).
+  // Transactions this connection has committed since it opened, counted as
+  // each commit starts (each one sync of the file in synchronous=FULL).
   int64_t Commits() const { return FCommits; }
   bool InTransaction() const;
   const std::string& Path() const { return FPath; }

@@ -1,6 +1,7 @@
 // The outbox as a file: what one owner committed the next one and other
 // processes see, what is refused rather than replaced, and a full disk.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -31,7 +32,8 @@ class OutboxFileTest : public testutil::OutboxTest {
     if (child == 0) {
       int waiting = -1;
       try {
-        waiting = static_cast<int>(TOutbox(File(), TOutbox::TAccess::kReader).List(0).Waiting.size());
+        waiting =
+            static_cast<int>(TOutbox(File(), TOutbox::TAccess::kReader).List(0).Waiting.size());
       } catch (...) {
       }
       _exit(waiting < 0 ? 255 : waiting);
@@ -52,7 +54,8 @@ TEST_F(OutboxFileTest, TheNextOwnerAndReadersSeeWhatWasCommitted) {
       Box().Add({Order("1", "a"), Order("2", "b"), Order("3", "c")}, kT0);
   ASSERT_TRUE(Box().MarkFramed(added[0].Page.Id, 21, kT0 + 1));
   ASSERT_TRUE(Box().MarkFramed(added[1].Page.Id, 22, kT0 + 1));
-  ASSERT_TRUE(Box().Finish(added[1].Page.Id, TOutboxState::kResult, "Message sent", 0, "", kT0 + 2));
+  ASSERT_TRUE(
+      Box().Finish(added[1].Page.Id, TOutboxState::kResult, "Message sent", 0, "", kT0 + 2));
   EXPECT_EQ(Journal(), "wal");
 
   // While the owner runs: a reader here and one in another process.
@@ -83,6 +86,34 @@ TEST_F(OutboxFileTest, TheNextOwnerAndReadersSeeWhatWasCommitted) {
   // With no owner at all.
   FOutbox.reset();
   EXPECT_EQ(WaitingInAnotherProcess(), 3);
+}
+
+// An owner killed between framing and a result: what it committed is there,
+// and its framed page goes out again as a repeat under its number.
+TEST_F(OutboxFileTest, AfterAKillTheNextOwnerCarriesOn) {
+  FOutbox.reset();
+  const pid_t child = fork();
+  if (child == 0) {
+    try {
+      TOutbox owner(File());
+      const std::vector<TOutboxAdded> added = owner.Add({Order("1", "k"), Order("2")}, kT0);
+      (void)owner.MarkFramed(added[0].Page.Id, 41, kT0 + 1);
+      kill(getpid(), SIGKILL);
+    } catch (...) {
+    }
+    _exit(1);  // failed before the kill
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status));
+
+  Reopen();
+  EXPECT_EQ(Box().Recover(), 1);
+  const TOutboxDue due = Box().Due(kT0 + 2, 10);
+  ASSERT_EQ(due.Pages.size(), 2u);
+  EXPECT_EQ(due.Pages[0].Number, 41);
+  EXPECT_EQ(Box().MarkFramed(due.Pages[0].Id, 42, kT0 + 3)->Attempts, 2);
+  EXPECT_TRUE(Box().Add({Order("1", "k")}, kT0 + 4).at(0).Duplicate);
 }
 
 TEST_F(OutboxFileTest, AReaderFindsNoFileAndCreatesNone) {

@@ -33,7 +33,7 @@ class OutboxTest : public ::testing::Test {
  protected:
   OutboxTest() : FOutbox(std::make_unique<TOutbox>(File())) {}
 
-  std::string File() const { return (FFolder.Path() / "Settings" / "zvcc-outbox.db").string(); }
+  std::string File() const { return (FFolder.Path() / "Settings" / TOutbox::kFileName).string(); }
   TOutbox& Box() { return *FOutbox; }
   // Closes the file and opens it again, as the next owner would.
   void Reopen() {
