@@ -6,6 +6,7 @@ import json
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -50,6 +51,7 @@ class Installation:
             return f.read()
 
     def remove(self):
+        stop_agents(self.root, self.program)
         shutil.rmtree(self.root, ignore_errors=True)
 
     def point_at(self, port, address="127.0.0.1", connection=2):
@@ -72,6 +74,44 @@ class Installation:
                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                               cwd=cwd or "/", env=env, timeout=DEADLINE)
         return done.returncode, done.stdout.decode("utf-8", "replace")
+
+
+def processes_of(root):
+    """The pids of the live processes whose program file lies in `root`."""
+    pids = []
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit():
+            continue
+        try:
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                argv0 = f.read().split(b"\0")[0].decode("utf-8", "replace")
+            with open("/proc/%s/stat" % pid) as f:
+                state = f.read().rsplit(")", 1)[1].split()[0]
+        except (OSError, IndexError):
+            continue
+        if argv0.startswith(root + "/") and state != "Z":
+            pids.append(int(pid))
+    return pids
+
+
+def stop_agents(root, program):
+    """Asks the agent of the home `root` to leave, waits until no process of
+    that copy of the program runs, and kills what is left. Returns the pids
+    that had to be killed."""
+    if not os.path.exists(program):
+        return []
+    subprocess.run([program, "agent", "--stop", "--home", root], stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=DEADLINE)
+    end = time.monotonic() + DEADLINE
+    while processes_of(root) and time.monotonic() < end:
+        time.sleep(0.02)
+    left = processes_of(root)
+    for pid in left:
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+    return left
 
 
 class PrivateBus:

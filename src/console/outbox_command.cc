@@ -1,0 +1,227 @@
+#include "console/outbox_command.h"
+
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <ctime>
+#include <exception>
+#include <nlohmann/json.hpp>
+#include <optional>
+
+#include "console/entry.h"
+#include "console/home_folder.h"
+#include "console/owner_host.h"
+#include "outbox/outbox.h"
+#include "owner/owner_wire.h"
+#include "platform/owner_endpoint.h"
+#include "platform/program_folder.h"
+#include "support/exceptions.h"
+#include "support/text.h"
+
+namespace zv {
+namespace {
+
+constexpr int kStatusFailed = 1;
+constexpr int kStatusUsage = 2;
+constexpr std::size_t kOutcomesShown = 50;
+constexpr std::chrono::seconds kCancelWait{5};
+
+struct TOutboxOptions {
+  bool Help = false;
+  bool Json = false;
+  int32_t Cancel = 0;  // a number to withdraw; 0: none
+  std::string Home;
+  std::string Error;
+};
+
+TOutboxOptions Parse(const std::vector<std::string>& arguments) {
+  TOutboxOptions o;
+  for (std::size_t i = 0; i < arguments.size() && o.Error.empty(); ++i) {
+    std::string name = arguments[i];
+    std::optional<std::string> value;
+    if (const std::size_t eq = name.find('='); name.starts_with("--") && eq != std::string::npos) {
+      value = name.substr(eq + 1);
+      name.erase(eq);
+    }
+    auto take = [&]() -> std::optional<std::string> {
+      if (value) return value;
+      if (i + 1 == arguments.size()) {
+        o.Error = "option '" + name + "' needs a value";
+        return std::nullopt;
+      }
+      return arguments[++i];
+    };
+    if (name == "--help") {
+      o.Help = true;
+    } else if (name == "--json" && !value) {
+      o.Json = true;
+    } else if (name == "--home") {
+      if (const auto v = take()) {
+        if (v->empty()) o.Error = "option '--home' needs a folder";
+        o.Home = *v;
+      }
+    } else if (name == "--cancel") {
+      if (const auto v = take()) {
+        int64_t n = 0;
+        bool digits = !v->empty() && v->size() <= 10;
+        for (char c : *v) {
+          digits = digits && c >= '0' && c <= '9';
+          if (digits) n = n * 10 + (c - '0');
+        }
+        if (!digits || n < 1 || n > 2147483647) {
+          o.Error = "option '--cancel' expects a message number, not '" + *v + "'";
+        } else {
+          o.Cancel = static_cast<int32_t>(n);
+        }
+      }
+    } else {
+      o.Error = "unknown argument '" + arguments[i] + "'";
+    }
+  }
+  return o;
+}
+
+std::string Usage() {
+  return "Usage: zvcc outbox [--json] [--home DIR]\n"
+         "       zvcc outbox --cancel NUMBER [--home DIR]\n"
+         "The pages of the home's outbox: those waiting, in the order they go out, and\n"
+         "the recent outcomes (number, address, text, key, state, attempts, times).\n"
+         "--json writes one JSON object a line. --cancel withdraws the page with that\n"
+         "message number if it has not gone out (status 1 when it has, or is unknown).\n";
+}
+
+std::string TimeText(int64_t ms) {
+  if (ms <= 0) return "-";
+  const std::time_t t = static_cast<std::time_t>(ms / 1000);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  char buffer[32];
+  std::strftime(buffer, sizeof(buffer), "%Y-%m-%d %H:%M:%S", &tm);
+  return buffer;
+}
+
+std::string Json(const TOutboxPage& p) {
+  nlohmann::ordered_json line;
+  line["id"] = p.Id;
+  line["number"] = p.Number;
+  line["address"] = p.Address;
+  line["text"] = p.Text;
+  line["key"] = p.Key;
+  line["state"] = std::string(OutboxStateText(p.State));
+  line["attempts"] = p.Attempts;
+  line["source"] = p.Source;
+  line["created"] = TimeText(p.Created);
+  line["framed"] = TimeText(p.Framed);
+  line["finished"] = TimeText(p.Finished);
+  line["expires"] = TimeText(p.ExpiresAt);
+  if (p.State == TOutboxState::kResult) {
+    line["result"] = p.Result;
+    line["code"] = p.Code;
+  } else if (!p.Reason.empty()) {
+    line["reason"] = p.Reason;
+  }
+  return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+std::string Row(const TOutboxPage& p) {
+  std::string detail = p.State == TOutboxState::kResult ? p.Result : p.Reason;
+  std::string row = PadRight(std::to_string(p.Number), 8) +
+                    PadRight(std::string(OutboxStateText(p.State)), 11) +
+                    PadRight(std::to_string(p.Attempts), 3) + TimeText(p.Created) + "  \"" +
+                    p.Address + "\" " + p.Text;
+  if (!p.Key.empty()) row += "  [key " + p.Key + "]";
+  if (!detail.empty()) row += "  - " + detail;
+  return VisibleText(row);
+}
+
+bool WriteAll(std::FILE* stream, const std::string& text) {
+  return std::fputs(text.c_str(), stream) >= 0 && std::fflush(stream) == 0;
+}
+
+int List(const TOutboxOptions& o) {
+  TOutboxListing listing;
+  try {
+    listing = TOutbox(TOwnerHost::OutboxPath(), TOutbox::TAccess::kReader).List(kOutcomesShown);
+  } catch (const EZVNoFile&) {
+    // No page was ever kept in this home.
+  }
+  std::string out;
+  if (o.Json) {
+    for (const TOutboxPage& p : listing.Waiting) out += Json(p) + "\n";
+    for (const TOutboxPage& p : listing.Outcomes) out += Json(p) + "\n";
+  } else {
+    out += std::to_string(listing.Waiting.size()) +
+           (listing.Waiting.size() == 1 ? " page waits" : " pages wait") + "\n";
+    for (const TOutboxPage& p : listing.Waiting) out += "  " + Row(p) + "\n";
+    out += "Recent outcomes (" + std::to_string(listing.Outcomes.size()) + "):\n";
+    for (const TOutboxPage& p : listing.Outcomes) out += "  " + Row(p) + "\n";
+  }
+  if (!WriteAll(stdout, out)) {
+    WriteAll(stderr, "zvcc outbox: the listing could not be written\n");
+    return kStatusFailed;
+  }
+  return 0;
+}
+
+int Cancel(const TOutboxOptions& o, const std::string& home) {
+  // Only the owner writes the outbox: with one running it is asked, else this
+  // process is the owner for the moment of the cancel.
+  std::optional<platform::OwnerEndpoint> endpoint = platform::TryBecomeOwner(home);
+  if (!endpoint) {
+    std::optional<platform::LocalStream> stream = platform::ConnectToOwner(home, kCancelWait);
+    if (!stream) throw EZVException("the home's owner does not answer");
+    stream->WriteAll(EncodeOwnerLine(TOwnerHello{kOwnerWireVersion, TOwnerClientRole::kSend,
+                                                 static_cast<int64_t>(::getpid())}) +
+                         EncodeOwnerLine(TOwnerCancel{o.Cancel}),
+                     kCancelWait);
+    TOwnerReplyReader reader;
+    std::array<char, 4096> buffer{};
+    const auto deadline = std::chrono::steady_clock::now() + kCancelWait;
+    while (std::chrono::steady_clock::now() < deadline) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (!stream->WaitReadable(left)) break;
+      const auto r = stream->Read(buffer.data(), buffer.size());
+      if (r.Status == platform::LocalStream::IoStatus::kClosed) break;
+      if (r.Status == platform::LocalStream::IoStatus::kWouldBlock) continue;
+      reader.Append(std::string_view(buffer.data(), r.Count));
+      while (auto read = reader.Next()) {
+        if (!read->Message) continue;
+        if (const auto* done = std::get_if<TOwnerCancelled>(&*read->Message)) {
+          WriteAll(stdout, done->Reason + "\n");
+          return done->Done ? 0 : kStatusFailed;
+        }
+        if (const auto* refused = std::get_if<TOwnerRefused>(&*read->Message)) {
+          throw EZVException(refused->Reason);
+        }
+      }
+    }
+    throw EZVException("the home's owner did not answer the cancel");
+  }
+  TOutbox outbox(TOwnerHost::OutboxPath());
+  const bool done = outbox.CancelByNumber(o.Cancel, TOwnerHost::Now());
+  WriteAll(stdout, CancelText(o.Cancel, done) + "\n");
+  return done ? 0 : kStatusFailed;
+}
+
+}  // namespace
+
+int RunOutboxProgram(const std::vector<std::string>& arguments) {
+  const TOutboxOptions o = Parse(arguments);
+  if (o.Help) return WriteAll(stdout, Usage()) ? 0 : kStatusFailed;
+  if (!o.Error.empty()) {
+    WriteAll(stderr, "zvcc outbox: " + o.Error + "\nTry 'zvcc outbox --help'.\n");
+    return kStatusUsage;
+  }
+  try {
+    SetUpHome(o.Home);
+    if (o.Cancel != 0) return Cancel(o, platform::HomeFolder());
+    return List(o);
+  } catch (const std::exception& e) {
+    WriteAll(stderr, "zvcc outbox: " + ErrorReport(e) + "\n");
+    return kStatusFailed;
+  }
+}
+
+}  // namespace zv
