@@ -10,13 +10,6 @@ namespace {
 
 using TJson = nlohmann::ordered_json;
 
-template <class... Ts>
-struct TOverloaded : Ts... {
-  using Ts::operator()...;
-};
-template <class... Ts>
-TOverloaded(Ts...) -> TOverloaded<Ts...>;
-
 constexpr std::array<std::pair<TOwnerClientRole, std::string_view>, 2> kRoles{{
     {TOwnerClientRole::kSend, "send"},
     {TOwnerClientRole::kConsole, "console"},
@@ -53,6 +46,87 @@ std::string Line(const TJson& line) {
   return line.dump(-1, ' ', false, TJson::error_handler_t::replace) + "\n";
 }
 
+// The fields of each message, in the order a reader expects them.
+TJson Encoded(const TOwnerHello& hello) {
+  TJson line = Typed("hello");
+  line["version"] = hello.Version;
+  line["role"] = OwnerClientRoleText(hello.Role);
+  line["pid"] = hello.Pid;
+  return line;
+}
+
+TJson Encoded(const TOwnerPage& page) {
+  TJson line = Typed("page");
+  line["seq"] = page.Seq;
+  line["address"] = page.Address;
+  line["text"] = page.Text;
+  line["carrier"] = page.Carrier;
+  line["priority"] = page.Priority;
+  line["subject"] = page.Subject;
+  line["age"] = page.Age;
+  line["age_limit"] = page.AgeLimit;
+  line["key"] = page.Key;
+  line["source"] = page.Source;
+  return line;
+}
+
+TJson Encoded(const TOwnerWelcome& welcome) {
+  TJson line = Typed("welcome");
+  line["version"] = welcome.Version;
+  line["owner"] = OwnerKindText(welcome.Owner);
+  line["pid"] = welcome.Pid;
+  return line;
+}
+
+TJson Encoded(const TOwnerRefused& refused) {
+  TJson line = Typed("refused");
+  line["reason"] = refused.Reason;
+  return line;
+}
+
+TJson Encoded(const TOwnerAccepted& accepted) {
+  TJson line = Typed("accepted");
+  line["seq"] = accepted.Seq;
+  line["id"] = accepted.Id;
+  line["duplicate"] = accepted.Duplicate;
+  return line;
+}
+
+TJson Encoded(const TOwnerOutcome& outcome) {
+  TJson line = Typed("outcome");
+  line["seq"] = outcome.Seq;
+  line["id"] = outcome.Id;
+  line["number"] = outcome.Number;
+  line["address"] = outcome.Address;
+  line["text"] = outcome.Text;
+  line["outcome"] = OwnerPageOutcomeText(outcome.Outcome);
+  line["result"] = outcome.Result;
+  line["code"] = outcome.Code;
+  line["reason"] = outcome.Reason;
+  line["attempts"] = outcome.Attempts;
+  return line;
+}
+
+TJson Encoded(const TOwnerHandover& handover) {
+  TJson line = Typed("handover");
+  line["pages"] = handover.Pages;
+  return line;
+}
+
+TJson Encoded(const TOwnerStatus& status) {
+  TJson line = Typed("status");
+  line["owner"] = OwnerKindText(status.Owner);
+  line["pid"] = status.Pid;
+  line["waiting"] = status.Waiting;
+  line["link"] = status.Link;
+  return line;
+}
+
+TJson Encoded(const TOwnerEnd&) { return Typed("end"); }
+TJson Encoded(const TOwnerTakeover&) { return Typed("takeover"); }
+TJson Encoded(const TOwnerStop&) { return Typed("stop"); }
+TJson Encoded(const TOwnerStatusQuery&) { return Typed("status"); }
+
 // A line that is not a good message; caught where the line is decoded.
 struct TBadLine {
   std::string Text;
@@ -87,8 +161,8 @@ class TFields {
     }
     const auto number = value.get<int64_t>();
     if (number < lowest || number > highest) {
-      Fail(name, "is out of range (" + std::to_string(lowest) + " to " + std::to_string(highest) +
-                     ")");
+      Fail(name,
+           "is out of range (" + std::to_string(lowest) + " to " + std::to_string(highest) + ")");
     }
     return number;
   }
@@ -155,8 +229,7 @@ TFields Fields(std::string_view line, TJson& storage) {
 }
 
 template <class TMessage>
-TOwnerWireRead<TMessage> Decoded(std::string_view line,
-                                 TMessage (*decode)(const TFields& fields)) {
+TOwnerWireRead<TMessage> Decoded(std::string_view line, TMessage (*decode)(const TFields& fields)) {
   TOwnerWireRead<TMessage> read;
   try {
     TJson storage;
@@ -245,88 +318,11 @@ std::string_view OwnerPageOutcomeText(TOwnerPageOutcome outcome) {
 }
 
 std::string EncodeOwnerLine(const TOwnerClientMessage& message) {
-  return Line(std::visit(
-      TOverloaded{
-          [](const TOwnerHello& hello) {
-            TJson line = Typed("hello");
-            line["version"] = hello.Version;
-            line["role"] = OwnerClientRoleText(hello.Role);
-            line["pid"] = hello.Pid;
-            return line;
-          },
-          [](const TOwnerPage& page) {
-            TJson line = Typed("page");
-            line["seq"] = page.Seq;
-            line["address"] = page.Address;
-            line["text"] = page.Text;
-            line["carrier"] = page.Carrier;
-            line["priority"] = page.Priority;
-            line["subject"] = page.Subject;
-            line["age"] = page.Age;
-            line["age_limit"] = page.AgeLimit;
-            line["key"] = page.Key;
-            line["source"] = page.Source;
-            return line;
-          },
-          [](const TOwnerEnd&) { return Typed("end"); },
-          [](const TOwnerTakeover&) { return Typed("takeover"); },
-          [](const TOwnerStop&) { return Typed("stop"); },
-          [](const TOwnerStatusQuery&) { return Typed("status"); },
-      },
-      message));
+  return Line(std::visit([](const auto& each) { return Encoded(each); }, message));
 }
 
 std::string EncodeOwnerLine(const TOwnerReply& message) {
-  return Line(std::visit(
-      TOverloaded{
-          [](const TOwnerWelcome& welcome) {
-            TJson line = Typed("welcome");
-            line["version"] = welcome.Version;
-            line["owner"] = OwnerKindText(welcome.Owner);
-            line["pid"] = welcome.Pid;
-            return line;
-          },
-          [](const TOwnerRefused& refused) {
-            TJson line = Typed("refused");
-            line["reason"] = refused.Reason;
-            return line;
-          },
-          [](const TOwnerAccepted& accepted) {
-            TJson line = Typed("accepted");
-            line["seq"] = accepted.Seq;
-            line["id"] = accepted.Id;
-            line["duplicate"] = accepted.Duplicate;
-            return line;
-          },
-          [](const TOwnerOutcome& outcome) {
-            TJson line = Typed("outcome");
-            line["seq"] = outcome.Seq;
-            line["id"] = outcome.Id;
-            line["number"] = outcome.Number;
-            line["address"] = outcome.Address;
-            line["text"] = outcome.Text;
-            line["outcome"] = OwnerPageOutcomeText(outcome.Outcome);
-            line["result"] = outcome.Result;
-            line["code"] = outcome.Code;
-            line["reason"] = outcome.Reason;
-            line["attempts"] = outcome.Attempts;
-            return line;
-          },
-          [](const TOwnerHandover& handover) {
-            TJson line = Typed("handover");
-            line["pages"] = handover.Pages;
-            return line;
-          },
-          [](const TOwnerStatus& status) {
-            TJson line = Typed("status");
-            line["owner"] = OwnerKindText(status.Owner);
-            line["pid"] = status.Pid;
-            line["waiting"] = status.Waiting;
-            line["link"] = status.Link;
-            return line;
-          },
-      },
-      message));
+  return Line(std::visit([](const auto& each) { return Encoded(each); }, message));
 }
 
 TOwnerWireRead<TOwnerClientMessage> DecodeOwnerClientLine(std::string_view line) {

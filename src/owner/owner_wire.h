@@ -79,8 +79,8 @@ struct TOwnerStatusQuery {
   bool operator==(const TOwnerStatusQuery&) const = default;
 };
 
-using TOwnerClientMessage = std::variant<TOwnerHello, TOwnerPage, TOwnerEnd, TOwnerTakeover,
-                                         TOwnerStop, TOwnerStatusQuery>;
+using TOwnerClientMessage =
+    std::variant<TOwnerHello, TOwnerPage, TOwnerEnd, TOwnerTakeover, TOwnerStop, TOwnerStatusQuery>;
 
 // --- owner -> client ---
 

@@ -51,8 +51,7 @@ UniqueFd NewSocket() {
 
 void SetBlocking(int fd, bool blocking) {
   const int flags = ::fcntl(fd, F_GETFL);
-  if (flags < 0 ||
-      ::fcntl(fd, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK) != 0) {
+  if (flags < 0 || ::fcntl(fd, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK) != 0) {
     ThrowErrno("Cannot set the mode of a local socket");
   }
 }

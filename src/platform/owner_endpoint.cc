@@ -23,7 +23,8 @@ std::string Joined(const std::string& folder, const std::string& name) {
 
 std::string ModeText(mode_t mode) {
   std::string text = "0";
-  for (int shift = 6; shift >= 0; shift -= 3) text += static_cast<char>('0' + ((mode >> shift) & 7));
+  for (int shift = 6; shift >= 0; shift -= 3)
+    text += static_cast<char>('0' + ((mode >> shift) & 7));
   return text;
 }
 
@@ -98,7 +99,8 @@ std::string PrepareOwnerSocketFolder(const std::string& runtimeFolder,
   if (S_ISLNK(info.st_mode)) Refuse(ELOOP, folder, "is a symbolic link");
   if (!S_ISDIR(info.st_mode)) Refuse(ENOTDIR, folder, "is not a folder");
   if (info.st_uid != user) {
-    Refuse(EPERM, folder, "belongs to user " + UserName(info.st_uid) + ", not to " + UserName(user));
+    Refuse(EPERM, folder,
+           "belongs to user " + UserName(info.st_uid) + ", not to " + UserName(user));
   }
   const mode_t mode = info.st_mode & 07777;
   if (mode != kFolderMode) Refuse(EPERM, folder, "has mode " + ModeText(mode) + ", not 0700");

@@ -117,9 +117,9 @@ TEST(OwnerWireTest, TheLinesCarryTheNamesOtherProgramsRead) {
     TOwnerPageOutcome Outcome;
     const char* Text;
   } outcomes[] = {
-      {TOwnerPageOutcome::kResult, "result"},   {TOwnerPageOutcome::kNotSent, "not sent"},
+      {TOwnerPageOutcome::kResult, "result"},      {TOwnerPageOutcome::kNotSent, "not sent"},
       {TOwnerPageOutcome::kNoResult, "no result"}, {TOwnerPageOutcome::kQueued, "queued"},
-      {TOwnerPageOutcome::kExpired, "expired"}, {TOwnerPageOutcome::kCancelled, "cancelled"},
+      {TOwnerPageOutcome::kExpired, "expired"},    {TOwnerPageOutcome::kCancelled, "cancelled"},
   };
   for (const auto& c : outcomes) EXPECT_EQ(OwnerPageOutcomeText(c.Outcome), c.Text);
 }
@@ -238,23 +238,35 @@ TEST(OwnerWireTest, LinesThatAreNoGoodMessageGiveAClearError) {
       {"{\"t\":5}", true, "type (field \"t\") is not a text"},
       {"{\"t\":\"bogus\"}", true, "message type \"bogus\" is not known"},
       // Each direction knows only its own messages.
-      {"{\"t\":\"welcome\",\"version\":1,\"owner\":\"agent\",\"pid\":1}", true, "\"welcome\" is not known"},
-      {"{\"t\":\"hello\",\"version\":1,\"role\":\"send\",\"pid\":1}", false, "\"hello\" is not known"},
-      {"{\"t\":\"hello\",\"version\":1,\"role\":\"send\"}", true, "\"hello\" message has no field \"pid\""},
+      {"{\"t\":\"welcome\",\"version\":1,\"owner\":\"agent\",\"pid\":1}", true,
+       "\"welcome\" is not known"},
+      {"{\"t\":\"hello\",\"version\":1,\"role\":\"send\",\"pid\":1}", false,
+       "\"hello\" is not known"},
+      {"{\"t\":\"hello\",\"version\":1,\"role\":\"send\"}", true,
+       "\"hello\" message has no field \"pid\""},
       {"{\"t\":\"hello\",\"version\":\"1\",\"role\":\"send\",\"pid\":1}", true,
        "field \"version\" of the \"hello\" message is not a whole number"},
-      {"{\"t\":\"hello\",\"version\":1.5,\"role\":\"send\",\"pid\":1}", true, "is not a whole number"},
+      {"{\"t\":\"hello\",\"version\":1.5,\"role\":\"send\",\"pid\":1}", true,
+       "is not a whole number"},
       {"{\"t\":\"hello\",\"version\":1,\"role\":\"boss\",\"pid\":1}", true,
        "field \"role\" of the \"hello\" message has the unknown value \"boss\""},
-      {"{\"t\":\"hello\",\"version\":1,\"role\":null,\"pid\":1}", true, "\"role\" of the \"hello\" message is not a text"},
-      {"{\"t\":\"hello\",\"version\":1,\"role\":\"send\",\"pid\":-1}", true, "\"pid\" of the \"hello\" message is out of range"},
-      {"{\"t\":\"hello\",\"version\":1,\"role\":\"send\",\"pid\":18446744073709551615}", true, "out of range"},
+      {"{\"t\":\"hello\",\"version\":1,\"role\":null,\"pid\":1}", true,
+       "\"role\" of the \"hello\" message is not a text"},
+      {"{\"t\":\"hello\",\"version\":1,\"role\":\"send\",\"pid\":-1}", true,
+       "\"pid\" of the \"hello\" message is out of range"},
+      {"{\"t\":\"hello\",\"version\":1,\"role\":\"send\",\"pid\":18446744073709551615}", true,
+       "out of range"},
       {"{\"t\":\"page\",\"seq\":1}", true, "\"page\" message has no field \"address\""},
-      {"{\"t\":\"accepted\",\"seq\":1,\"id\":2,\"duplicate\":1}", false, "\"duplicate\" of the \"accepted\" message is not true or false"},
-      {"{\"t\":\"outcome\",\"seq\":1,\"id\":2,\"number\":3,\"address\":\"a\",\"text\":\"b\",\"outcome\":\"sent\","
-       "\"result\":\"\",\"code\":0,\"reason\":\"\",\"attempts\":1}", false, "\"outcome\" of the \"outcome\" message has the unknown value \"sent\""},
-      {"{\"t\":\"handover\",\"pages\":4294967296}", false, "\"pages\" of the \"handover\" message is out of range"},
-      {"{\"t\":\"status\",\"owner\":\"agent\",\"pid\":1,\"waiting\":0,\"link\":[]}", false, "\"link\" of the \"status\" message is not a text"},
+      {"{\"t\":\"accepted\",\"seq\":1,\"id\":2,\"duplicate\":1}", false,
+       "\"duplicate\" of the \"accepted\" message is not true or false"},
+      {"{\"t\":\"outcome\",\"seq\":1,\"id\":2,\"number\":3,\"address\":\"a\",\"text\":\"b\","
+       "\"outcome\":\"sent\","
+       "\"result\":\"\",\"code\":0,\"reason\":\"\",\"attempts\":1}",
+       false, "\"outcome\" of the \"outcome\" message has the unknown value \"sent\""},
+      {"{\"t\":\"handover\",\"pages\":4294967296}", false,
+       "\"pages\" of the \"handover\" message is out of range"},
+      {"{\"t\":\"status\",\"owner\":\"agent\",\"pid\":1,\"waiting\":0,\"link\":[]}", false,
+       "\"link\" of the \"status\" message is not a text"},
       // Text that is not UTF-8 is refused, not thrown.
       {"{\"t\":\"refused\",\"reason\":\"\xC3\x28\"}", false, "not JSON"},
       {"{\"t\":\"end\"}{\"t\":\"end\"}", true, "not JSON"},

@@ -93,7 +93,10 @@ TEST(LocalSocketTest, AConnectionCarriesBytesBothWaysAndNamesItsPeer) {
 }
 
 TEST(LocalSocketTest, ReadsAndWritesSayWhenTheyWouldWaitAndWhenThePeerHasGone) {
-  auto [one, other] = LocalStream::Pair();
+  // Named ends, not a structured binding: a lambda below captures one.
+  auto ends = LocalStream::Pair();
+  LocalStream& one = ends.first;
+  LocalStream& other = ends.second;
   char buffer[16];
   EXPECT_EQ(one.Read(buffer, sizeof buffer).Status, IoStatus::kWouldBlock);
   EXPECT_FALSE(one.WaitReadable(10ms));

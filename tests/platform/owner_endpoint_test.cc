@@ -67,7 +67,8 @@ TEST(OwnerEndpointTest, SocketNamesAreAHashOfTheCanonicalHome) {
   std::filesystem::create_directory_symlink(test.Home, link);
   const std::string socket = OwnerSocketPath(test.Home, "/run");
   // Every name of one home finds one socket; another home another one.
-  for (const std::string& name : {test.Home + "/", link, test.Home + "/Settings/..", link + "/./"}) {
+  for (const std::string& name :
+       {test.Home + "/", link, test.Home + "/Settings/..", link + "/./"}) {
     EXPECT_EQ(OwnerSocketPath(name, "/run"), socket) << name;
   }
   EXPECT_NE(OwnerSocketPath(test.Folder.Path(), "/run"), socket);
@@ -119,7 +120,11 @@ TEST(OwnerEndpointTest, AnUnsafeSocketFolderIsRefused) {
     int Errno;
     const char* Text;
   } cases[] = {
-      {"open mode", [](const std::string& path, const std::string&) { ::mkdir(path.c_str(), 0755); ::chmod(path.c_str(), 0755); },
+      {"open mode",
+       [](const std::string& path, const std::string&) {
+         ::mkdir(path.c_str(), 0755);
+         ::chmod(path.c_str(), 0755);
+       },
        me, EPERM, "has mode 0755, not 0700"},
       {"symbolic link",
        [](const std::string& path, const std::string& base) {
@@ -128,8 +133,8 @@ TEST(OwnerEndpointTest, AnUnsafeSocketFolderIsRefused) {
          ::symlink(target.c_str(), path.c_str());
        },
        me, ELOOP, "is a symbolic link"},
-      {"file", [](const std::string& path, const std::string&) { std::ofstream(path) << "x"; }, me, ENOTDIR,
-       "is not a folder"},
+      {"file", [](const std::string& path, const std::string&) { std::ofstream(path) << "x"; }, me,
+       ENOTDIR, "is not a folder"},
       // Another user's folder, seen from that user's side.
       {"not ours", [](const std::string& path, const std::string&) { ::mkdir(path.c_str(), 0700); },
        me + 1, EPERM, "belongs to user"},
@@ -140,7 +145,8 @@ TEST(OwnerEndpointTest, AnUnsafeSocketFolderIsRefused) {
     c.Make(path, base.Path());
     const SocketError error = ErrorOf([&] { PrepareOwnerSocketFolder("", base.Path(), c.User); });
     EXPECT_EQ(error.Errno(), c.Errno) << c.Kind;
-    EXPECT_NE(std::string(error.what()).find(c.Text), std::string::npos) << c.Kind << ": " << error.what();
+    EXPECT_NE(std::string(error.what()).find(c.Text), std::string::npos)
+        << c.Kind << ": " << error.what();
     EXPECT_NE(std::string(error.what()).find(path), std::string::npos) << c.Kind;
   }
 }
