@@ -30,7 +30,7 @@ constexpr std::chrono::seconds kCancelWait{5};
 struct TOutboxOptions {
   bool Help = false;
   bool Json = false;
-  int32_t Cancel = 0;  // a number to withdraw; 0: none
+  TOwnerCancel Cancel;  // what to withdraw; both 0: nothing
   std::string Home;
   std::string Error;
 };
@@ -63,16 +63,21 @@ TOutboxOptions Parse(const std::vector<std::string>& arguments) {
       }
     } else if (name == "--cancel") {
       if (const auto v = take()) {
+        // "17": the message number; "#5": the outbox id of a page not yet numbered.
+        const bool byId = v->starts_with("#");
+        const std::string digits = byId ? v->substr(1) : *v;
         int64_t n = 0;
-        bool digits = !v->empty() && v->size() <= 10;
-        for (char c : *v) {
-          digits = digits && c >= '0' && c <= '9';
-          if (digits) n = n * 10 + (c - '0');
+        bool ok = !digits.empty() && digits.size() <= 10;
+        for (char c : digits) {
+          ok = ok && c >= '0' && c <= '9';
+          if (ok) n = n * 10 + (c - '0');
         }
-        if (!digits || n < 1 || n > 2147483647) {
-          o.Error = "option '--cancel' expects a message number, not '" + *v + "'";
+        if (!ok || n < 1 || n > 2147483647) {
+          o.Error = "option '--cancel' expects a message number or #ID, not '" + *v + "'";
+        } else if (byId) {
+          o.Cancel.Id = n;
         } else {
-          o.Cancel = static_cast<int32_t>(n);
+          o.Cancel.Number = static_cast<int32_t>(n);
         }
       }
     } else {
@@ -84,11 +89,12 @@ TOutboxOptions Parse(const std::vector<std::string>& arguments) {
 
 std::string Usage() {
   return "Usage: zvcc outbox [--json] [--home DIR]\n"
-         "       zvcc outbox --cancel NUMBER [--home DIR]\n"
+         "       zvcc outbox --cancel NUMBER|#ID [--home DIR]\n"
          "The pages of the home's outbox: those waiting, in the order they go out, and\n"
          "the recent outcomes (number, address, text, key, state, attempts, times).\n"
          "--json writes one JSON object a line. --cancel withdraws the page with that\n"
-         "message number if it has not gone out (status 1 when it has, or is unknown).\n";
+         "message number, or with that outbox id (#ID, for a page not yet numbered),\n"
+         "if it has not gone out (status 1 when it has, or is not known).\n";
 }
 
 std::string TimeText(int64_t ms) {
@@ -126,7 +132,8 @@ std::string Json(const TOutboxPage& p) {
 
 std::string Row(const TOutboxPage& p) {
   std::string detail = p.State == TOutboxState::kResult ? p.Result : p.Reason;
-  std::string row = PadRight(std::to_string(p.Number), 8) +
+  std::string row = PadRight("#" + std::to_string(p.Id), 7) +
+                    PadRight(std::to_string(p.Number), 8) +
                     PadRight(std::string(OutboxStateText(p.State)), 11) +
                     PadRight(std::to_string(p.Attempts), 3) + TimeText(p.Created) + "  \"" +
                     p.Address + "\" " + p.Text;
@@ -173,7 +180,7 @@ int Cancel(const TOutboxOptions& o, const std::string& home) {
     if (!stream) throw EZVException("the home's owner does not answer");
     stream->WriteAll(EncodeOwnerLine(TOwnerHello{kOwnerWireVersion, TOwnerClientRole::kSend,
                                                  static_cast<int64_t>(::getpid())}) +
-                         EncodeOwnerLine(TOwnerCancel{o.Cancel}),
+                         EncodeOwnerLine(o.Cancel),
                      kCancelWait);
     TOwnerReplyReader reader;
     std::array<char, 4096> buffer{};
@@ -200,9 +207,10 @@ int Cancel(const TOutboxOptions& o, const std::string& home) {
     throw EZVException("the home's owner did not answer the cancel");
   }
   TOutbox outbox(TOwnerHost::OutboxPath());
-  const bool done = outbox.CancelByNumber(o.Cancel, TOwnerHost::Now());
-  WriteAll(stdout, CancelText(o.Cancel, done) + "\n");
-  return done ? 0 : kStatusFailed;
+  std::optional<TOutboxPage> withdrawn;
+  const TOwnerCancelled answer = CancelPage(outbox, o.Cancel, TOwnerHost::Now(), withdrawn);
+  WriteAll(stdout, answer.Reason + "\n");
+  return answer.Done ? 0 : kStatusFailed;
 }
 
 }  // namespace
@@ -216,7 +224,7 @@ int RunOutboxProgram(const std::vector<std::string>& arguments) {
   }
   try {
     SetUpHome(o.Home);
-    if (o.Cancel != 0) return Cancel(o, platform::HomeFolder());
+    if (o.Cancel.Number != 0 || o.Cancel.Id != 0) return Cancel(o, platform::HomeFolder());
     return List(o);
   } catch (const std::exception& e) {
     WriteAll(stderr, "zvcc outbox: " + ErrorReport(e) + "\n");

@@ -96,6 +96,11 @@ void TOwnerCore::Received(TClientId client, const TOwnerClientMessage& message, 
                          ", not " + std::to_string(hello->Version));
       return;
     }
+    if (!hello->Link.empty() && !FLinkText.empty() && hello->Link != FLinkText) {
+      // Its pages are for another server than this owner's login.
+      Refuse(client, "the home's owner sends through " + FLinkText + ", not " + hello->Link);
+      return;
+    }
     c.Greeted = true;
     c.Console = hello->Role == TOwnerClientRole::kConsole;
     Send(client, TOwnerWelcome{kOwnerWireVersion, FKind, FPid});
@@ -114,6 +119,10 @@ void TOwnerCore::Received(TClientId client, const TOwnerClientMessage& message, 
     return;
   }
   if (std::holds_alternative<TOwnerEnd>(message)) return;  // the client waits on
+  if (const auto* cancel = std::get_if<TOwnerCancel>(&message)) {
+    Cancel(client, *cancel, now);
+    return;
+  }
   if (std::holds_alternative<TOwnerStatusQuery>(message)) {
     Send(client, TOwnerStatus{FKind, FPid, Waiting(), FLink.Ready() ? "ready" : "down"});
     return;
@@ -128,6 +137,36 @@ void TOwnerCore::Received(TClientId client, const TOwnerClientMessage& message, 
     FLeaveAskers.insert(client);
     Leave(now);
   }
+}
+
+TOwnerCancelled CancelPage(TOutbox& outbox, const TOwnerCancel& cancel, int64_t now,
+                           std::optional<TOutboxPage>& withdrawn) {
+  std::optional<TOutboxPage> page;
+  if (cancel.Id != 0) {
+    page = outbox.Get(cancel.Id);
+  } else if (cancel.Number != 0) {
+    for (const TOutboxPage& p : outbox.List(0).Waiting) {
+      if (p.Number == cancel.Number) page = p;
+    }
+  }
+  const std::string name = cancel.Id != 0 ? "Page #" + std::to_string(cancel.Id)
+                                          : "Message " + std::to_string(cancel.Number);
+  if (page && outbox.CancelById(page->Id, now)) {
+    withdrawn = outbox.Get(page->Id);
+    return {true, name + " to \"" + page->Address + "\" is withdrawn: it will not go out"};
+  }
+  return {false, name + " cannot be withdrawn: it is not waiting in the outbox (it has gone "
+                        "out, has its outcome, or is not known)"};
+}
+
+void TOwnerCore::Cancel(TClientId client, const TOwnerCancel& cancel, int64_t now) {
+  std::optional<TOutboxPage> withdrawn;
+  const TOwnerCancelled answer = CancelPage(FOutbox, cancel, now, withdrawn);
+  if (withdrawn) {
+    FLink.Log("Outbox", answer.Reason);
+    Tell(*withdrawn);
+  }
+  Send(client, answer);
 }
 
 void TOwnerCore::Disconnected(TClientId client) {
@@ -173,7 +212,7 @@ void TOwnerCore::Commit(int64_t now) {
   for (std::size_t i = 0; i < pending.size() && i < added.size(); ++i) {
     const TPending& p = pending[i];
     const TOutboxPage& page = added[i].Page;
-    Send(p.Client, TOwnerAccepted{p.Seq, page.Id, added[i].Duplicate});
+    Send(p.Client, TOwnerAccepted{p.Seq, page.Id, added[i].Duplicate, page.ExpiresAt});
     if (!IsWaiting(page.State)) {
       // A key whose page has its outcome already: that outcome, at once.
       Send(p.Client, OutcomeOf(page, p.Seq));

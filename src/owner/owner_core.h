@@ -57,6 +57,12 @@ class TOwnerLink {
   virtual void Log(const std::string& action, const std::string& text) = 0;
 };
 
+// Withdraws the queued page `cancel` names, answering what was done or why
+// not; `withdrawn` is the page as it is now when it was. For the owner, and
+// for "zvcc outbox --cancel" when no owner runs (holding the owner's lock).
+TOwnerCancelled CancelPage(TOutbox& outbox, const TOwnerCancel& cancel, int64_t now,
+                           std::optional<TOutboxPage>& withdrawn);
+
 class TOwnerCore {
  public:
   using TClientId = uint64_t;
@@ -92,6 +98,9 @@ class TOwnerCore {
   int Open(int64_t now, int64_t retentionMs);
 
   void SetNoticeSink(TNoticeSink sink) { FNotices = std::move(sink); }
+  // The link this owner's login is on, as clients name it ("tcp HOST:PORT",
+  // "local"): a client whose pages are for another is refused.
+  void SetLinkText(std::string link) { FLinkText = std::move(link); }
 
   TClientId Connected();
   void Received(TClientId client, const TOwnerClientMessage& message, int64_t now);
@@ -151,6 +160,7 @@ class TOwnerCore {
   };
 
   void Send(TClientId client, const TOwnerReply& reply, bool close = false);
+  void Cancel(TClientId client, const TOwnerCancel& cancel, int64_t now);
   void Refuse(TClientId client, const std::string& reason);
   void Tell(const TOutboxPage& page);
   void Pump(int64_t now);
@@ -163,6 +173,7 @@ class TOwnerCore {
   const TOwnerKind FKind;
   const int64_t FPid;
   TNoticeSink FNotices;
+  std::string FLinkText;
 
   TClientId FNextClient = 1;
   std::map<TClientId, TClient> FClients;

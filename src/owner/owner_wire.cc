@@ -52,6 +52,7 @@ TJson Encoded(const TOwnerHello& hello) {
   line["version"] = hello.Version;
   line["role"] = OwnerClientRoleText(hello.Role);
   line["pid"] = hello.Pid;
+  line["link"] = hello.Link;
   return line;
 }
 
@@ -89,6 +90,7 @@ TJson Encoded(const TOwnerAccepted& accepted) {
   line["seq"] = accepted.Seq;
   line["id"] = accepted.Id;
   line["duplicate"] = accepted.Duplicate;
+  line["expires"] = accepted.Expires;
   return line;
 }
 
@@ -119,6 +121,20 @@ TJson Encoded(const TOwnerStatus& status) {
   line["pid"] = status.Pid;
   line["waiting"] = status.Waiting;
   line["link"] = status.Link;
+  return line;
+}
+
+TJson Encoded(const TOwnerCancel& cancel) {
+  TJson line = Typed("cancel");
+  line["number"] = cancel.Number;
+  line["id"] = cancel.Id;
+  return line;
+}
+
+TJson Encoded(const TOwnerCancelled& cancelled) {
+  TJson line = Typed("cancelled");
+  line["done"] = cancelled.Done;
+  line["reason"] = cancelled.Reason;
   return line;
 }
 
@@ -247,7 +263,8 @@ TOwnerWireRead<TMessage> Decoded(std::string_view line, TMessage (*decode)(const
 TOwnerClientMessage DecodeClient(const TFields& f) {
   const std::string& type = f.Type();
   if (type == "hello") {
-    return TOwnerHello{f.Int("version"), f.Choice("role", kRoles), f.Counter("pid")};
+    return TOwnerHello{f.Int("version"), f.Choice("role", kRoles), f.Counter("pid"),
+                       f.Text("link")};
   }
   if (type == "page") {
     TOwnerPage page;
@@ -267,6 +284,7 @@ TOwnerClientMessage DecodeClient(const TFields& f) {
   if (type == "takeover") return TOwnerTakeover{};
   if (type == "stop") return TOwnerStop{};
   if (type == "status") return TOwnerStatusQuery{};
+  if (type == "cancel") return TOwnerCancel{f.Int("number"), f.Counter("id")};
   UnknownType(f);
 }
 
@@ -277,7 +295,8 @@ TOwnerReply DecodeReply(const TFields& f) {
   }
   if (type == "refused") return TOwnerRefused{f.Text("reason")};
   if (type == "accepted") {
-    return TOwnerAccepted{f.Counter("seq"), f.Counter("id"), f.Flag("duplicate")};
+    return TOwnerAccepted{f.Counter("seq"), f.Counter("id"), f.Flag("duplicate"),
+                          f.Counter("expires")};
   }
   if (type == "outcome") {
     TOwnerOutcome outcome;
@@ -295,6 +314,7 @@ TOwnerReply DecodeReply(const TFields& f) {
     return outcome;
   }
   if (type == "handover") return TOwnerHandover{f.Int("pages")};
+  if (type == "cancelled") return TOwnerCancelled{f.Flag("done"), f.Text("reason")};
   if (type == "status") {
     return TOwnerStatus{f.Choice("owner", kKinds), f.Counter("pid"), f.Int("waiting"),
                         f.Text("link")};

@@ -42,6 +42,9 @@ struct TOwnerHello {  // "hello": the first line of every client
   int Version = kOwnerWireVersion;
   TOwnerClientRole Role = TOwnerClientRole::kSend;
   int64_t Pid = 0;
+  // The link the client's pages are for ("tcp HOST:PORT", "local"); "" for
+  // whatever link the owner has. An owner refuses a client that names another.
+  std::string Link;
 
   bool operator==(const TOwnerHello&) const = default;
 };
@@ -79,8 +82,17 @@ struct TOwnerStatusQuery {
   bool operator==(const TOwnerStatusQuery&) const = default;
 };
 
-using TOwnerClientMessage =
-    std::variant<TOwnerHello, TOwnerPage, TOwnerEnd, TOwnerTakeover, TOwnerStop, TOwnerStatusQuery>;
+// "cancel": withdraw a page that has not gone out, by its message number or,
+// for a page not yet numbered, by its outbox id (the other one 0).
+struct TOwnerCancel {
+  int32_t Number = 0;
+  int64_t Id = 0;
+
+  bool operator==(const TOwnerCancel&) const = default;
+};
+
+using TOwnerClientMessage = std::variant<TOwnerHello, TOwnerPage, TOwnerEnd, TOwnerTakeover,
+                                         TOwnerStop, TOwnerStatusQuery, TOwnerCancel>;
 
 // --- owner -> client ---
 
@@ -102,6 +114,7 @@ struct TOwnerAccepted {  // "accepted": the page is in the outbox
   int64_t Seq = 0;
   int64_t Id = 0;          // the page's outbox id
   bool Duplicate = false;  // its key named a page the outbox already held
+  int64_t Expires = 0;     // when its age limit runs out (ms since the epoch)
 
   bool operator==(const TOwnerAccepted&) const = default;
 };
@@ -136,8 +149,15 @@ struct TOwnerStatus {  // "status" from the owner
   bool operator==(const TOwnerStatus&) const = default;
 };
 
+struct TOwnerCancelled {  // "cancelled": the answer to a cancel
+  bool Done = false;
+  std::string Reason;  // what was done, or why not, as a line for the operator
+
+  bool operator==(const TOwnerCancelled&) const = default;
+};
+
 using TOwnerReply = std::variant<TOwnerWelcome, TOwnerRefused, TOwnerAccepted, TOwnerOutcome,
-                                 TOwnerHandover, TOwnerStatus>;
+                                 TOwnerHandover, TOwnerStatus, TOwnerCancelled>;
 
 // The texts of the enumerations on the wire.
 std::string_view OwnerClientRoleText(TOwnerClientRole role);

@@ -28,8 +28,10 @@ TOwnerPage SamplePage() {
 }
 
 std::vector<TOwnerClientMessage> ClientMessages() {
-  return {TOwnerHello{1, TOwnerClientRole::kSend, 4242},
-          TOwnerHello{1, TOwnerClientRole::kConsole, 1},
+  return {TOwnerHello{1, TOwnerClientRole::kSend, 4242, "tcp 127.0.0.1:6022"},
+          TOwnerHello{1, TOwnerClientRole::kConsole, 1, ""},
+          TOwnerCancel{17, 0},
+          TOwnerCancel{0, 9000000000},
           SamplePage(),
           TOwnerPage{},
           TOwnerEnd{},
@@ -54,8 +56,10 @@ std::vector<TOwnerReply> Replies() {
       TOwnerWelcome{1, TOwnerKind::kConsole, 10},
       TOwnerWelcome{1, TOwnerKind::kAgent, 11},
       TOwnerRefused{"another console owns this home"},
-      TOwnerAccepted{7, 12, false},
-      TOwnerAccepted{8, 12, true},
+      TOwnerAccepted{7, 12, false, 1700000000000},
+      TOwnerAccepted{8, 12, true, 0},
+      TOwnerCancelled{true, "Message 17 was withdrawn"},
+      TOwnerCancelled{false, "Message 18 has gone out"},
       TOwnerHandover{3},
       TOwnerStatus{TOwnerKind::kAgent, 99, 5, "connected to 10.0.0.1:5001"},
   };
@@ -107,11 +111,11 @@ TEST(OwnerWireTest, EveryMessageSurvivesARoundTrip) {
 }
 
 TEST(OwnerWireTest, TheLinesCarryTheNamesOtherProgramsRead) {
-  EXPECT_EQ(EncodeOwnerLine(TOwnerHello{1, TOwnerClientRole::kSend, 5}),
-            "{\"t\":\"hello\",\"version\":1,\"role\":\"send\",\"pid\":5}\n");
+  EXPECT_EQ(EncodeOwnerLine(TOwnerHello{1, TOwnerClientRole::kSend, 5, "local"}),
+            "{\"t\":\"hello\",\"version\":1,\"role\":\"send\",\"pid\":5,\"link\":\"local\"}\n");
   EXPECT_EQ(EncodeOwnerLine(TOwnerEnd{}), "{\"t\":\"end\"}\n");
-  EXPECT_EQ(EncodeOwnerLine(TOwnerAccepted{3, 4, true}),
-            "{\"t\":\"accepted\",\"seq\":3,\"id\":4,\"duplicate\":true}\n");
+  EXPECT_EQ(EncodeOwnerLine(TOwnerAccepted{3, 4, true, 5}),
+            "{\"t\":\"accepted\",\"seq\":3,\"id\":4,\"duplicate\":true,\"expires\":5}\n");
   EXPECT_EQ(EncodeOwnerLine(TOwnerHandover{2}), "{\"t\":\"handover\",\"pages\":2}\n");
   const struct {
     TOwnerPageOutcome Outcome;
