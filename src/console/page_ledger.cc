@@ -52,8 +52,8 @@ bool Agrees(const TPage& page, std::string_view address, std::string_view text) 
 std::optional<TPage> TPageLedger::MatchResult(int32_t transactionId, std::string_view address,
                                               std::string_view text, std::string_view resultText,
                                               int32_t resultCode) {
-  const TPageOutcome answered{{}, TPageOutcomeKind::kResult, std::string(resultText), resultCode,
-                              {}};
+  const TPageOutcome answered{
+      {}, TPageOutcomeKind::kResult, std::string(resultText), resultCode, {}};
   if (transactionId != kNoNumber) {
     const auto it = std::find_if(FOutstanding.begin(), FOutstanding.end(),
                                  [&](const TPage& p) { return p.Number == transactionId; });

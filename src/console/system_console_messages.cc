@@ -87,9 +87,10 @@ void TZVSystemConsole::SendMsg(const std::string& address, const std::string& te
   const std::string why = PageFault(address, text, wireCarrier, wirePriority, wireSubject, wireAge);
   if (!why.empty()) {
     FLedger.NotSent({0, address, text}, why);
-    FConsole->WriteLn(VisibleText(
-        (Trim(address).empty() ? "Nothing was sent: " : "Nothing was sent to \"" + address + "\": ") +
-        why));
+    FConsole->WriteLn(
+        VisibleText((Trim(address).empty() ? "Nothing was sent: "
+                                           : "Nothing was sent to \"" + address + "\": ") +
+                    why));
     return;
   }
   if (LinkStarting()) {

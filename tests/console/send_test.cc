@@ -154,11 +154,14 @@ TEST(PageLedgerTest, AReplyAnswersTheOnePageItAgreesWith) {
       {5, "555", "db1 is DOWN, again", 0},  // a longer text is another text
       {5, "555", "db1 is DOWN", 5},
       {5, "555", "", 5},  // no text to compare
-      {5, "", "Accepted\x03" "555,0", 5},  // no field list: the number decides
-      {7, "556", "Disk full on", 7},       // a text cut short by the carrier
-      {0, "555", "db1 is DOWN", 5},        // no number: address and text
-      {0, "7", "changed by the server", 6},  // no number: the address alone
-      {99, "7", "db2 is DOWN", 6},           // another number: address and text still
+      {5, "",
+       "Accepted\x03"
+       "555,0",
+       5},                                        // no field list: the number decides
+      {7, "556", "Disk full on", 7},              // a text cut short by the carrier
+      {0, "555", "db1 is DOWN", 5},               // no number: address and text
+      {0, "7", "changed by the server", 6},       // no number: the address alone
+      {99, "7", "db2 is DOWN", 6},                // another number: address and text still
       {555, "555", "Unsolicited result 555", 0},  // ... but never the address alone
       {0, "", "Accepted", 0},                     // nothing to go by
       {0, "8", "db2 is DOWN", 0},
@@ -169,8 +172,7 @@ TEST(PageLedgerTest, AReplyAnswersTheOnePageItAgreesWith) {
     ledger.Sent({6, "7", "db2 is DOWN"});
     ledger.Sent({7, "556", "Disk full on db3"});
     const std::optional<TPage> taken = ledger.MatchResult(c.Number, c.Address, c.Text, "r", 0);
-    EXPECT_EQ(taken ? taken->Number : 0, c.Takes)
-        << c.Number << " " << c.Address << " " << c.Text;
+    EXPECT_EQ(taken ? taken->Number : 0, c.Takes) << c.Number << " " << c.Address << " " << c.Text;
     EXPECT_EQ(ledger.Answered(), c.Takes != 0 ? 1 : 0);
     EXPECT_EQ(ledger.Outstanding(), c.Takes != 0 ? 2u : 3u);
   }

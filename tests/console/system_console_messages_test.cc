@@ -196,12 +196,15 @@ TEST_F(MessagesTest, APageThatCouldReachAnotherAddressIsRefused) {
       {"555,\"one\x1Etwo\""s,
        "Nothing was sent to \"555\": its text holds 0x1E, which separates the items of a send "
        "request"},
-      {"555,a\x02z"s, "Nothing was sent to \"555\": its text holds 0x02, which ends the header of "
-                      "a zVP message"},
-      {"555,a\x1Dz\x03"s, "Nothing was sent to \"555\": its text holds 0x1D, which separates the "
-                           "account in a zVP header"},
-      {"555,a\x1Fz,3"s, "Nothing was sent to \"555\": its text holds 0x1F, which separates the "
-                        "dates in a zVP header"},
+      {"555,a\x02z"s,
+       "Nothing was sent to \"555\": its text holds 0x02, which ends the header of "
+       "a zVP message"},
+      {"555,a\x1Dz\x03"s,
+       "Nothing was sent to \"555\": its text holds 0x1D, which separates the "
+       "account in a zVP header"},
+      {"555,a\x1Fz,3"s,
+       "Nothing was sent to \"555\": its text holds 0x1F, which separates the "
+       "dates in a zVP header"},
       {"5\0"
        "55,Hello"s,
        "Nothing was sent to \"5^@55\": its address holds the control character 0x00"},
@@ -215,8 +218,9 @@ TEST_F(MessagesTest, APageThatCouldReachAnotherAddressIsRefused) {
       {"5,Hi,3\x7F"
        "4"s,
        "Nothing was sent to \"5\": its carrier holds the control character 0x7F"},
-      {"5,Hi,,\"2,\""s, "Nothing was sent to \"5\": its priority holds \",\", which the server "
-                        "takes as a field separator"},
+      {"5,Hi,,\"2,\""s,
+       "Nothing was sent to \"5\": its priority holds \",\", which the server "
+       "takes as a field separator"},
       {"5,Hi,,,Sub\tject"s,
        "Nothing was sent to \"5\": its subject holds the control character 0x09"},
       {"5,Hi,,,,1\x01"
@@ -235,11 +239,13 @@ TEST_F(MessagesTest, APageThatCouldReachAnotherAddressIsRefused) {
   FSent.clear();
   FScript.Output.clear();
   Console().SendOrder(" ", "Hello");
-  Console().SendOrder("555", "Disk full\x03"
-                             "1,3,999");
-  EXPECT_EQ(FScript.Output,
-            "Nothing was sent: its address is empty\n"
-            "Nothing was sent to \"555\": its text holds 0x03, which starts the message's fields\n");
+  Console().SendOrder("555",
+                      "Disk full\x03"
+                      "1,3,999");
+  EXPECT_EQ(
+      FScript.Output,
+      "Nothing was sent: its address is empty\n"
+      "Nothing was sent to \"555\": its text holds 0x03, which starts the message's fields\n");
   EXPECT_TRUE(FSent.empty());
 }
 
@@ -257,7 +263,8 @@ TEST_F(MessagesTest, AResultForAnotherAddressUnderAPagesNumberLeavesThePageWaiti
     Console().MsgResultEvent(msg);
   };
   result("5", "Unsolicited result 1");
-  EXPECT_THAT(FScript.Output, HasSubstr("Message Result: Result for 5\n1, 5, Unsolicited result 1"));
+  EXPECT_THAT(FScript.Output,
+              HasSubstr("Message Result: Result for 5\n1, 5, Unsolicited result 1"));
   EXPECT_EQ(Console().Ledger().Outstanding(), 1u);
   result("555", "db1 is DOWN");
   EXPECT_EQ(Console().Ledger().Outstanding(), 0u);

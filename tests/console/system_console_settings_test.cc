@@ -166,15 +166,20 @@ TEST_F(SettingsTest, ASubjectThatWouldStopEveryPageIsRefused) {
     const char* Entry;
     const char* Said;
   } cases[] = {
-      {"Disk, db1", "\"Disk, db1\" is not a valid email subject: it holds \",\", which the "
-                    "server takes as a field separator"},
-      {"\"Disk, db1\"", "\"\"Disk, db1\"\" is not a valid email subject: it holds \",\", which "
-                        "the server takes as a field separator"},
-      {"Tab\there", "\"Tab\there\" is not a valid email subject: it holds the control character 0x09"},
-      {"Esc\x1B[2J", "\"Esc^[[2J\" is not a valid email subject: it holds the control character 0x1B"},
+      {"Disk, db1",
+       "\"Disk, db1\" is not a valid email subject: it holds \",\", which the "
+       "server takes as a field separator"},
+      {"\"Disk, db1\"",
+       "\"\"Disk, db1\"\" is not a valid email subject: it holds \",\", which "
+       "the server takes as a field separator"},
+      {"Tab\there",
+       "\"Tab\there\" is not a valid email subject: it holds the control character 0x09"},
+      {"Esc\x1B[2J",
+       "\"Esc^[[2J\" is not a valid email subject: it holds the control character 0x1B"},
       // Read back at the next start as CR LF.
-      {"Two\\nlines", "\"Two\\nlines\" is not a valid email subject: it holds the control "
-                       "character 0x0D"},
+      {"Two\\nlines",
+       "\"Two\\nlines\" is not a valid email subject: it holds the control "
+       "character 0x0D"},
   };
   for (const auto& c : cases) {
     const std::string out = Run("msg /s", {"0", c.Entry, "", "0"});

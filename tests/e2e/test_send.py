@@ -61,7 +61,8 @@ class SendTest(SimulatorTestCase):
             (["--json", "555", "Disk full\x031,3,999,4,120,Hacked,TerminalAgent"], "",
              "its text holds 0x03, which starts the message's fields"),
             (["--json", " ", "Disk full"], "", "its address is empty"),
-            (["--json", "-"], "5\x0055,Disk full\n", "its address holds the control character 0x00"),
+            (["--json", "-"], "5\x0055,Disk full\n",
+             "its address holds the control character 0x00"),
             (["--json", "-"], "555,Disk full,\"3,4\"\n",
              "its carrier holds \",\", which the server takes as a field separator"),
         ]
