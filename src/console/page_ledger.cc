@@ -43,20 +43,40 @@ std::optional<TPage> TPageLedger::Take(std::deque<TPage>::iterator it, TPageOutc
   return page;
 }
 
+namespace {
+
+// The number of a reply that carries none.
+constexpr int32_t kNoNumber = 0;
+
+bool Agrees(const TPage& page, std::string_view address, std::string_view text) {
+  if (address.empty()) return true;  // no field list to compare
+  if (address != page.Address) return false;
+  return std::string_view(page.Text).substr(0, text.size()) == text;
+}
+
+}  // namespace
+
 std::optional<TPage> TPageLedger::MatchResult(int32_t transactionId, std::string_view address,
                                               std::string_view text, std::string_view resultText,
                                               int32_t resultCode) {
-  auto it = std::find_if(FOutstanding.begin(), FOutstanding.end(),
-                         [&](const TPage& p) { return p.Number == transactionId; });
-  if (it == FOutstanding.end()) {
-    it = std::find_if(FOutstanding.begin(), FOutstanding.end(),
-                      [&](const TPage& p) { return p.Address == address && p.Text == text; });
+  const TPageOutcome answered{
+      {}, TPageOutcomeKind::kResult, std::string(resultText), resultCode, {}};
+  if (transactionId != kNoNumber) {
+    const auto it = std::find_if(FOutstanding.begin(), FOutstanding.end(),
+                                 [&](const TPage& p) { return p.Number == transactionId; });
+    if (it != FOutstanding.end()) {
+      if (!Agrees(*it, address, text)) return std::nullopt;
+      return Take(it, answered);
+    }
   }
-  if (it == FOutstanding.end()) {
+  if (address.empty()) return std::nullopt;
+  auto it = std::find_if(FOutstanding.begin(), FOutstanding.end(),
+                         [&](const TPage& p) { return p.Address == address && p.Text == text; });
+  if (it == FOutstanding.end() && transactionId == kNoNumber) {
     it = std::find_if(FOutstanding.begin(), FOutstanding.end(),
                       [&](const TPage& p) { return p.Address == address; });
   }
-  return Take(it, {{}, TPageOutcomeKind::kResult, std::string(resultText), resultCode, {}});
+  return Take(it, answered);
 }
 
 std::optional<TPage> TPageLedger::EndWithoutResult(int32_t number, TPageOutcomeKind kind,

@@ -53,10 +53,20 @@ class TPageLedger {
   void NotSent(TPage page, std::string reason);
 
   // The outstanding page a message result answers, taken off the list and
-  // counted as answered: the page whose number the reply carries back; else
-  // the oldest with the same address and text; else the oldest with the same
-  // address (a server may shorten a text). None when no page matches: such a
-  // result satisfies nothing.
+  // counted as answered; none when the result answers no page (another
+  // console's, a stray or hostile one): such a result satisfies nothing.
+  //
+  // A reply that carries a number (not 0) names its page: the outstanding
+  // page of that number, unless the reply's address or text contradicts it;
+  // then it answers nothing. A reply whose number is no outstanding page's
+  // may still answer the oldest page with its very address and text. Only a
+  // reply without a number falls back further, to the oldest page with its
+  // address (its text may differ).
+  //
+  // An empty `address` means the reply carried no field list: neither its
+  // address nor its `text` (over TCP/IP the whole reply body then) is
+  // compared. A text agrees with the page's when it is equal, empty, or the
+  // page's text cut short (a carrier may shorten a text).
   std::optional<TPage> MatchResult(int32_t transactionId, std::string_view address,
                                    std::string_view text, std::string_view resultText = {},
                                    int32_t resultCode = 0);

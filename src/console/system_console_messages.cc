@@ -5,6 +5,7 @@
 #include <optional>
 #include <utility>
 
+#include "console/page_check.h"
 #include "console/system_console.h"
 #include "link/server_client.h"
 #include "support/exceptions.h"
@@ -51,19 +52,25 @@ bool TZVSystemConsole::ProcessMsgLine(const std::string& line) {
 
 namespace {
 
-// The name of the first field that holds the wire's field separator; empty
-// when none does. The text travels before the 0x03 and may hold anything.
-std::string FieldWithSeparator(const std::string& address, const std::string& carrier,
-                               const std::string& priority, const std::string& subject,
-                               const std::string& age) {
+// Why the page cannot go out as written, as the end of "Nothing was sent to
+// ...: "; empty when it can. The text is checked first: a separator in it
+// would move every field after it.
+std::string PageFault(const std::string& address, const std::string& text,
+                      const std::string& carrier, const std::string& priority,
+                      const std::string& subject, const std::string& age) {
+  if (std::string fault = TextFault(text); !fault.empty()) return "its text " + fault;
   const std::pair<const char*, const std::string*> fields[] = {{"address", &address},
                                                                {"carrier", &carrier},
                                                                {"priority", &priority},
                                                                {"subject", &subject},
                                                                {"age limit", &age}};
   for (const auto& [name, value] : fields) {
-    if (value->find(',') != std::string::npos) return name;
+    if (std::string fault = FieldFault(*value); !fault.empty()) {
+      return std::string("its ") + name + " " + fault;
+    }
   }
+  // A server takes a page without an address and answers it for nobody.
+  if (Trim(address).empty()) return "its address is empty";
   return {};
 }
 
@@ -76,15 +83,14 @@ void TZVSystemConsole::SendMsg(const std::string& address, const std::string& te
   const std::string wirePriority = ValueOrDefault(priority, std::to_string(FDefaultPriority));
   const std::string wireAge = ValueOrDefault(age, std::to_string(FDefaultAge));
   const std::string wireSubject = ValueOrDefault(subject, FDefaultSubject);
-  const std::string bad =
-      FieldWithSeparator(address, wireCarrier, wirePriority, wireSubject, wireAge);
-  if (!bad.empty()) {
-    // The server splits the seven fields at every ",": sent, the fields would
-    // shift and the page could reach another address.
-    const std::string why =
-        "its " + bad + " holds \",\", which the server takes as a field separator";
+  // Checked before a page is held for a start, so that it is refused at once.
+  const std::string why = PageFault(address, text, wireCarrier, wirePriority, wireSubject, wireAge);
+  if (!why.empty()) {
     FLedger.NotSent({0, address, text}, why);
-    FConsole->WriteLn(VisibleText("Nothing was sent to \"" + address + "\": " + why));
+    FConsole->WriteLn(
+        VisibleText((Trim(address).empty() ? "Nothing was sent: "
+                                           : "Nothing was sent to \"" + address + "\": ") +
+                    why));
     return;
   }
   if (LinkStarting()) {

@@ -10,12 +10,14 @@
 
 #include "carriers/carriers_console.h"
 #include "carriers/xml_carrier.h"
+#include "console/page_check.h"
 #include "console/system_console.h"
 #include "link/server_client.h"
 #include "platform/message_queue.h"
 #include "protocol/msg_global.h"
 #include "support/data_access.h"
 #include "support/exceptions.h"
+#include "support/helpers.h"
 #include "support/int_text.h"
 #include "support/msg_numbering.h"
 #include "support/setting_check.h"
@@ -273,9 +275,20 @@ void TZVSystemConsole::SetMsgAge() {
 }
 
 void TZVSystemConsole::SetMsgSubject() {
-  FConsole->ClearScreen();
-  const std::string entry =
-      FConsole->GetNewValue("Press <Enter>", "email subject", FDefaultSubject);
+  std::string entry;
+  std::string fault;
+  while (true) {
+    FConsole->ClearScreen();
+    if (!fault.empty()) {
+      FConsole->WriteLn(VisibleText("\"" + entry + "\" is not a valid email subject: it " + fault));
+    }
+    entry = FConsole->GetNewValue("Press <Enter>", "email subject", FDefaultSubject);
+    // Stored, it would have every page refused: as typed now, and as it reads
+    // back at the next start (unescaped).
+    fault = FieldFault(entry);
+    if (fault.empty()) fault = FieldFault(UnescapeText(entry));
+    if (fault.empty()) break;
+  }
   if (entry.empty()) {
     FConsole->ClearScreen();
     return;

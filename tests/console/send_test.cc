@@ -140,6 +140,59 @@ TEST(PageLedgerTest, ObserverHearsEachOutcomeOnce) {
   EXPECT_EQ(ledger.NotSentCount(), 1);
 }
 
+// Which outstanding page a reply answers. The pages: 5 to "555", 6 to "7",
+// 7 to "556" with a long text; each reply meets them afresh.
+TEST(PageLedgerTest, AReplyAnswersTheOnePageItAgreesWith) {
+  const struct {
+    int32_t Number;
+    const char* Address;
+    const char* Text;
+    int32_t Takes;  // the page it answers, 0 for none
+  } cases[] = {
+      {5, "5", "Unsolicited result 5", 0},  // the number of a page for another address
+      {5, "555", "db2 is DOWN", 0},         // ... or with another text
+      {5, "555", "db1 is DOWN, again", 0},  // a longer text is another text
+      {5, "555", "db1 is DOWN", 5},
+      {5, "555", "", 5},  // no text to compare
+      {5, "",
+       "Accepted\x03"
+       "555,0",
+       5},                                        // no field list: the number decides
+      {7, "556", "Disk full on", 7},              // a text cut short by the carrier
+      {0, "555", "db1 is DOWN", 5},               // no number: address and text
+      {0, "7", "changed by the server", 6},       // no number: the address alone
+      {99, "7", "db2 is DOWN", 6},                // another number: address and text still
+      {555, "555", "Unsolicited result 555", 0},  // ... but never the address alone
+      {0, "", "Accepted", 0},                     // nothing to go by
+      {0, "8", "db2 is DOWN", 0},
+  };
+  for (const auto& c : cases) {
+    TPageLedger ledger;
+    ledger.Sent({5, "555", "db1 is DOWN"});
+    ledger.Sent({6, "7", "db2 is DOWN"});
+    ledger.Sent({7, "556", "Disk full on db3"});
+    const std::optional<TPage> taken = ledger.MatchResult(c.Number, c.Address, c.Text, "r", 0);
+    EXPECT_EQ(taken ? taken->Number : 0, c.Takes) << c.Number << " " << c.Address << " " << c.Text;
+    EXPECT_EQ(ledger.Answered(), c.Takes != 0 ? 1 : 0);
+    EXPECT_EQ(ledger.Outstanding(), c.Takes != 0 ? 2u : 3u);
+  }
+}
+
+// A flood of results for other addresses, numbered 1 to 50, answers none of
+// the pages among those numbers; their own results still do.
+TEST(PageLedgerTest, AFloodOfOtherResultsAnswersNoPage) {
+  TPageLedger ledger;
+  ledger.Sent({5, "555", "db1 is DOWN"});
+  ledger.Sent({6, "7", "db2 is DOWN"});
+  for (int32_t i = 1; i <= 50; ++i) {
+    const std::string n = std::to_string(i);
+    EXPECT_FALSE(ledger.MatchResult(i, n, "Unsolicited result " + n, "flood", 0)) << i;
+  }
+  EXPECT_EQ(ledger.Outstanding(), 2u);
+  EXPECT_EQ(ledger.MatchResult(0, "7", "db2 is DOWN", "own", 0)->Number, 6);
+  EXPECT_EQ(ledger.MatchResult(5, "555", "db1 is DOWN", "own", 0)->Number, 5);
+}
+
 class RunSettingsTest : public ConsoleFixture {};
 
 TEST_F(RunSettingsTest, RunValuesAreUsedButOnlyTheNumberingIsSaved) {

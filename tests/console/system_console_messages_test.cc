@@ -74,18 +74,20 @@ TEST_F(MessagesTest, FieldsAndDefaults) {
       {"555,",
        "\x03"
        "12,3,555,4,120,Zorvane Message,TerminalAgent"},
-      {",Hello",
-       "Hello\x03"
-       "13,3,,4,120,Zorvane Message,TerminalAgent"},
       {"1,Hi,3,4,a,b",
        "Hi\x03"
-       "14,3,1,4,b,a,TerminalAgent"},
+       "13,3,1,4,b,a,TerminalAgent"},
       {"help, me",
        "me\x03"
-       "15,3,help,4,120,Zorvane Message,TerminalAgent"},
+       "14,3,help,4,120,Zorvane Message,TerminalAgent"},
       {" 7 ; x ; 2 ; 1 ; Sub ; 30 ",
        "x \x03"
-       "16,2,7,1,30,Sub,TerminalAgent"},
+       "15,2,7,1,30,Sub,TerminalAgent"},
+      // The text may hold the other control characters and the reply's
+      // delimiters: only what follows the 0x03 is split.
+      {"7,\"a;b\tc\x01\x1B\"",
+       "a;b\tc\x01\x1B\x03"
+       "16,3,7,4,120,Zorvane Message,TerminalAgent"},
   };
   for (const Case& c : cases) EXPECT_EQ(Sent(c.line), c.item) << c.line;
 }
@@ -167,21 +169,106 @@ TEST_F(MessagesTest, ConnectionMessagesByCode) {
   }
 }
 
-// A NUL inside a field is a character like the other controls: what is sent
-// and what is logged both keep the whole field.
-TEST_F(MessagesTest, ANulInALineIsKeptInWhatIsSentAndWhatIsLogged) {
+// A NUL inside the text is a character like the other controls: what is sent
+// and what is logged both keep the whole text.
+TEST_F(MessagesTest, ANulInTheTextIsKeptInWhatIsSentAndWhatIsLogged) {
   using namespace std::string_literals;
   Connect();
-  EXPECT_EQ(Sent("5\0"
-                 "55,He\0llo"s),
+  EXPECT_EQ(Sent("555,He\0llo"s),
             "He\0llo\x03"
-            "1,3,5\0"
-            "55,4,120,Zorvane Message,TerminalAgent"s);
-  const std::string log = Log();
-  EXPECT_THAT(log, HasSubstr("Description: Sending message to \"5\0"
-                             "55\"\r\n"s));
-  EXPECT_THAT(log,
-              HasSubstr("Debug Info: \"1,5\" 00 \"55,He\" 00 \"llo,3,4,Zorvane Message,120\""));
+            "1,3,555,4,120,Zorvane Message,TerminalAgent"s);
+  EXPECT_THAT(Log(), HasSubstr("Debug Info: \"1,555,He\" 00 \"llo,3,4,Zorvane Message,120\""));
+}
+
+// A character that the server or the frame reads as a separator would move
+// the page's fields, and with them its address: such a page never leaves,
+// is told as not sent, and costs no number.
+TEST_F(MessagesTest, APageThatCouldReachAnotherAddressIsRefused) {
+  using namespace std::string_literals;
+  struct Case {
+    std::string line;
+    const char* said;
+  };
+  const Case cases[] = {
+      {"555,\"Disk full\x03"
+       "1,3,999,4,120,Hacked,TerminalAgent\""s,
+       "Nothing was sent to \"555\": its text holds 0x03, which starts the message's fields"},
+      {"555,\"one\x1Etwo\""s,
+       "Nothing was sent to \"555\": its text holds 0x1E, which separates the items of a send "
+       "request"},
+      {"555,a\x02z"s,
+       "Nothing was sent to \"555\": its text holds 0x02, which ends the header of "
+       "a zVP message"},
+      {"555,a\x1Dz\x03"s,
+       "Nothing was sent to \"555\": its text holds 0x1D, which separates the "
+       "account in a zVP header"},
+      {"555,a\x1Fz,3"s,
+       "Nothing was sent to \"555\": its text holds 0x1F, which separates the "
+       "dates in a zVP header"},
+      {"5\0"
+       "55,Hello"s,
+       "Nothing was sent to \"5^@55\": its address holds the control character 0x00"},
+      {"5\x1B[2J5,Hello"s,
+       "Nothing was sent to \"5^[[2J5\": its address holds the control character 0x1B"},
+      {" ,Hello"s, "Nothing was sent: its address is empty"},
+      {",Hello"s, "Nothing was sent: its address is empty"},
+      {"5,Hi,\"3,4\""s,
+       "Nothing was sent to \"5\": its carrier holds \",\", which the server takes as a field "
+       "separator"},
+      {"5,Hi,3\x7F"
+       "4"s,
+       "Nothing was sent to \"5\": its carrier holds the control character 0x7F"},
+      {"5,Hi,,\"2,\""s,
+       "Nothing was sent to \"5\": its priority holds \",\", which the server "
+       "takes as a field separator"},
+      {"5,Hi,,,Sub\tject"s,
+       "Nothing was sent to \"5\": its subject holds the control character 0x09"},
+      {"5,Hi,,,,1\x01"
+       "20"s,
+       "Nothing was sent to \"5\": its age limit holds the control character 0x01"},
+  };
+  Connect();
+  for (const Case& c : cases) {
+    FSent.clear();
+    EXPECT_EQ(Run(c.line), std::string(c.said) + "\n") << c.line;
+    EXPECT_TRUE(FSent.empty()) << c.line;
+  }
+  EXPECT_TRUE(Console().AnyMessageFailed());
+  EXPECT_THAT(Ini(), Not(HasSubstr("LastMsgNo")));
+  // `zvcc send` hands its page over the same way.
+  FSent.clear();
+  FScript.Output.clear();
+  Console().SendOrder(" ", "Hello");
+  Console().SendOrder("555",
+                      "Disk full\x03"
+                      "1,3,999");
+  EXPECT_EQ(
+      FScript.Output,
+      "Nothing was sent: its address is empty\n"
+      "Nothing was sent to \"555\": its text holds 0x03, which starts the message's fields\n");
+  EXPECT_TRUE(FSent.empty());
+}
+
+// A reply numbered as a page but for another address or text is printed and
+// answers nothing; the page waits for its own result.
+TEST_F(MessagesTest, AResultForAnotherAddressUnderAPagesNumberLeavesThePageWaiting) {
+  Connect();
+  Run("555,db1 is DOWN");
+  ASSERT_EQ(FSent.size(), 1u);
+  const auto result = [&](const std::string& address, const std::string& text) {
+    TZVRemoteMsg msg("TerminalAgent", "127.0.0.1", 1);
+    msg.SetResultMsg("Result for " + address);
+    msg.SetMsgAddress(address);
+    msg.SetMsg(text);
+    Console().MsgResultEvent(msg);
+  };
+  result("5", "Unsolicited result 1");
+  EXPECT_THAT(FScript.Output,
+              HasSubstr("Message Result: Result for 5\n1, 5, Unsolicited result 1"));
+  EXPECT_EQ(Console().Ledger().Outstanding(), 1u);
+  result("555", "db1 is DOWN");
+  EXPECT_EQ(Console().Ledger().Outstanding(), 0u);
+  EXPECT_EQ(Console().Ledger().Answered(), 1);
 }
 
 }  // namespace

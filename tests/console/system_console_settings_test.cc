@@ -159,6 +159,38 @@ TEST_F(SettingsTest, QuotedSubjectReadsBackWithoutItsQuotes) {
   EXPECT_EQ(Console().MsgEmailSubject(), "Quoted");
 }
 
+// A subject that every page would be refused for is refused at the prompt,
+// with one line, and asked for again; an empty entry then keeps the old one.
+TEST_F(SettingsTest, ASubjectThatWouldStopEveryPageIsRefused) {
+  const struct {
+    const char* Entry;
+    const char* Said;
+  } cases[] = {
+      {"Disk, db1",
+       "\"Disk, db1\" is not a valid email subject: it holds \",\", which the "
+       "server takes as a field separator"},
+      {"\"Disk, db1\"",
+       "\"\"Disk, db1\"\" is not a valid email subject: it holds \",\", which "
+       "the server takes as a field separator"},
+      {"Tab\there",
+       "\"Tab\there\" is not a valid email subject: it holds the control character 0x09"},
+      {"Esc\x1B[2J",
+       "\"Esc^[[2J\" is not a valid email subject: it holds the control character 0x1B"},
+      // Read back at the next start as CR LF.
+      {"Two\\nlines",
+       "\"Two\\nlines\" is not a valid email subject: it holds the control "
+       "character 0x0D"},
+  };
+  for (const auto& c : cases) {
+    const std::string out = Run("msg /s", {"0", c.Entry, "", "0"});
+    EXPECT_THAT(out, HasSubstr(std::string("\f") + c.Said + "\n")) << c.Entry;
+    EXPECT_EQ(Console().MsgEmailSubject(), "Zorvane Message") << c.Entry;
+  }
+  EXPECT_THAT(Ini(), Not(HasSubstr("MsgSubject")));
+  Run("msg /s", {"0", "a,b", "Disk; db1", "0"});
+  EXPECT_EQ(Console().MsgEmailSubject(), "Disk; db1");
+}
+
 TEST_F(SettingsTest, DefaultCarrierNeedsALoadedCarrier) {
   // No carriers loaded: only numbers <= 0 end the prompt.
   const std::string out = Run("car /s", {"3", "0"});

@@ -4,7 +4,7 @@ several runs on one home beside an open console."""
 import json
 import subprocess
 
-from zvcc_e2e import DEADLINE, Screen, SimulatorTestCase, main
+from zvcc_e2e import DEADLINE, PrivateBus, Screen, Simulator, SimulatorTestCase, main
 
 PROMPT = "Zorvane Send >"
 
@@ -21,12 +21,61 @@ class SendTest(SimulatorTestCase):
                                 stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                 stderr=subprocess.PIPE), text
 
-    def send(self, args, text=""):
+    def send(self, args, text="", env=None):
         """Runs zvcc send; returns (status, stdout, stderr)."""
         done = subprocess.run([self.inst.program, "send"] + list(args), input=text.encode(),
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd="/",
-                              timeout=DEADLINE)
+                              timeout=DEADLINE, env=env)
         return done.returncode, done.stdout.decode(), done.stderr.decode()
+
+    def links(self, *options):
+        """(name, zvsim, arguments that reach it, environment) for each link."""
+        tcp = self.simulator(*options)
+        bus = PrivateBus()
+        self.addCleanup(bus.remove)
+        local = Simulator(*options, bus=bus)
+        self.addCleanup(local.remove)
+        return [("tcp", tcp, ["--server", "127.0.0.1:%d" % tcp.port], None),
+                ("bus", local, ["--local"], bus.env())]
+
+    def test_results_for_other_pages_answer_none(self):
+        # zvsim's flood over TCP/IP: results numbered 1 to 50 for the addresses
+        # "1" to "50", before the pages' own results (which carry no number);
+        # the pages' numbers are among them.
+        sim = self.simulator("--flood", "50")
+        status, out, err = self.send(["--server", "127.0.0.1:%d" % sim.port, "--json", "-"],
+                                     "555,db1 is DOWN\n7,db2 is DOWN\n")
+        self.assertEqual(status, 0, out + err)
+        pages = [json.loads(line) for line in out.splitlines()]
+        self.assertEqual(sorted(p["address"] for p in pages), ["555", "7"], out)
+        for page in pages:
+            self.assertLessEqual(page["number"], 50, out)
+            self.assertEqual(page["outcome"], "result", out)
+            self.assertRegex(page["result"], r"^Message \d+ accepted for %s " % page["address"],
+                             out)
+        self.assertIn("Unsolicited result 7 of 50", err)  # printed all the same
+
+    def test_a_page_that_could_reach_another_address_is_not_sent(self):
+        cases = [
+            # (arguments after the link, input, reason)
+            (["--json", "555", "Disk full\x031,3,999,4,120,Hacked,TerminalAgent"], "",
+             "its text holds 0x03, which starts the message's fields"),
+            (["--json", " ", "Disk full"], "", "its address is empty"),
+            (["--json", "-"], "5\x0055,Disk full\n",
+             "its address holds the control character 0x00"),
+            (["--json", "-"], "555,Disk full,\"3,4\"\n",
+             "its carrier holds \",\", which the server takes as a field separator"),
+        ]
+        for name, sim, link, env in self.links():
+            for args, text, reason in cases:
+                with self.subTest(link=name, args=args, text=text):
+                    status, out, err = self.send(link + args, text, env=env)
+                    self.assertEqual(status, 3, out + err)
+                    [page] = [json.loads(line) for line in out.splitlines()]
+                    self.assertEqual((page["outcome"], page["reason"]), ("not sent", reason))
+                    self.assertIn(reason, err)
+            sent = [f for f in sim.frames() if f.get("command") in ("MSG_SEND", "SendMsg")]
+            self.assertEqual(sent, [], name)
 
     def test_runs_and_their_outcomes(self):
         good = self.simulator()
