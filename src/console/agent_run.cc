@@ -65,7 +65,7 @@ int StopOwner(const std::string& home) {
   const auto deadline = Clock::now() + kStopWait;
   try {
     stream->WriteAll(EncodeOwnerLine(TOwnerHello{kOwnerWireVersion, TOwnerClientRole::kSend,
-                                                 static_cast<int64_t>(::getpid())}) +
+                                                 static_cast<int64_t>(::getpid()), ""}) +
                          EncodeOwnerLine(TOwnerStop{}),
                      kStopWait);
     TOwnerReplyReader reader;

@@ -7,13 +7,18 @@
 #include <string>
 
 #include "carriers/xml_carrier.h"
+#include "console/agent_run.h"
 #include "console/command_line.h"
+#include "console/outbox_command.h"
+#include "console/console_owner.h"
+#include "console/owner_host.h"
 #include "console/home_folder.h"
 #include "console/send_run.h"
 #include "console/system_console.h"
 #include "platform/file_replace.h"
 #include "platform/instance_lock.h"
 #include "platform/message_queue.h"
+#include "platform/program_folder.h"
 #include "support/data_access.h"
 #include "support/exceptions.h"
 #include "support/helpers.h"
@@ -112,6 +117,12 @@ int RunProgram(const std::vector<std::string>& arguments) {
   if (!arguments.empty() && arguments.front() == "send") {
     return RunSendProgram(std::vector<std::string>(arguments.begin() + 1, arguments.end()));
   }
+  if (!arguments.empty() && arguments.front() == "agent") {
+    return RunAgentProgram(std::vector<std::string>(arguments.begin() + 1, arguments.end()));
+  }
+  if (!arguments.empty() && arguments.front() == "outbox") {
+    return RunOutboxProgram(std::vector<std::string>(arguments.begin() + 1, arguments.end()));
+  }
   const TCommandLine line = ParseCommandLine(arguments);
   switch (line.Action) {
     case TCommandAction::kHelp:
@@ -166,6 +177,8 @@ int RunConsole(std::unique_ptr<platform::Terminal> terminal, const std::string& 
   }
 
   std::unique_ptr<TZVSystemConsole> console;
+  // The console as its home's owner; goes before the console.
+  std::unique_ptr<TOwnerHost> owner;
   int status = 0;
   bool script = false;  // input through a pipe or a file: the run ends with a summary
   try {
@@ -173,6 +186,7 @@ int RunConsole(std::unique_ptr<platform::Terminal> terminal, const std::string& 
     console->Load();
     console->Console().DisplayMain();
     if (!notice.empty()) console->Console().WriteLn(notice);
+    owner = BeginOwnership(*console, platform::HomeFolder());
     console->Console().WriteLn();
     try {
       RunMainLoop(*console);
@@ -196,6 +210,7 @@ int RunConsole(std::unique_ptr<platform::Terminal> terminal, const std::string& 
       }
       if (console->Console().CursorPos().X != 0) console->Console().WriteLn();
     }
+    EndOwnership(*console, std::move(owner), platform::HomeFolder());
     console->Save();
     console->Stop(
         script ? StrFormat("no result within %d s", static_cast<int>(kResultWait.count() / 1000))

@@ -179,7 +179,7 @@ int Cancel(const TOutboxOptions& o, const std::string& home) {
     std::optional<platform::LocalStream> stream = platform::ConnectToOwner(home, kCancelWait);
     if (!stream) throw EZVException("the home's owner does not answer");
     stream->WriteAll(EncodeOwnerLine(TOwnerHello{kOwnerWireVersion, TOwnerClientRole::kSend,
-                                                 static_cast<int64_t>(::getpid())}) +
+                                                 static_cast<int64_t>(::getpid()), ""}) +
                          EncodeOwnerLine(o.Cancel),
                      kCancelWait);
     TOwnerReplyReader reader;

@@ -22,6 +22,7 @@ TOwnerHost::TOwnerHost(TZVSystemConsole& console, platform::OwnerEndpoint endpoi
     : FConsole(console), FOutbox(OutboxPath()), FLink(console) {
   FCore = std::make_unique<TOwnerCore>(FOutbox, FLink, kind, static_cast<int64_t>(::getpid()));
   FCore->SetNoticeSink(std::move(notices));
+  FCore->SetLinkText([&console] { return console.LinkText(); });
   FRecovered = FCore->Open(Now(), TOutbox::kRetentionMs);
   FServer = std::make_unique<TOwnerServer>(std::move(endpoint), *FCore, &TOwnerHost::Now);
   TOwnerCore& core = *FCore;

@@ -23,7 +23,7 @@ constexpr std::chrono::seconds kHandoverWait{8};
 bool AskToHandOver(platform::LocalStream& stream, std::string& error) {
   const auto deadline = Clock::now() + kHandoverWait;
   if (!stream.WriteAll(EncodeOwnerLine(TOwnerHello{kOwnerWireVersion, TOwnerClientRole::kConsole,
-                                                   static_cast<int64_t>(::getpid())}) +
+                                                   static_cast<int64_t>(::getpid()), ""}) +
                            EncodeOwnerLine(TOwnerTakeover{}),
                        std::chrono::seconds(2))) {
     return true;  // it is gone already

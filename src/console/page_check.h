@@ -21,4 +21,11 @@ std::string TextFault(std::string_view text);
 // neither "," nor a control character.
 std::string FieldFault(std::string_view value);
 
+// Why a page of these fields cannot go out as written, as the end of
+// "Nothing was sent to ...: "; empty when it can. Every sender's page, typed
+// or from the outbox, passes this one check.
+std::string PageFault(const std::string& address, const std::string& text,
+                      const std::string& carrier, const std::string& priority,
+                      const std::string& subject, const std::string& age);
+
 }  // namespace zv

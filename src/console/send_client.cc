@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <exception>
@@ -14,6 +15,7 @@
 #include "console/message_line.h"
 #include "platform/owner_endpoint.h"
 #include "platform/spawn_detached.h"
+#include "platform/terminal.h"
 #include "support/text.h"
 
 namespace zv {
@@ -123,7 +125,8 @@ class TClientRun {
   // found.
   bool Talk(platform::LocalStream& stream) {
     std::string out = EncodeOwnerLine(TOwnerHello{kOwnerWireVersion, TOwnerClientRole::kSend,
-                                                  static_cast<int64_t>(::getpid())});
+                                                  static_cast<int64_t>(::getpid()),
+                                                  TZVSystemConsole::LinkText(FOptions.Run)});
     for (TClientPage& p : FPages) {
       if (!p.Final) out += EncodeOwnerLine(p.Wire);
     }
@@ -232,8 +235,33 @@ class TClientRun {
 
 }  // namespace
 
+std::vector<TInputLine> ReadInputLines(int fd, std::size_t maxBytes) {
+  std::vector<TInputLine> lines;
+  TInputLine current;
+  std::array<char, 65536> buffer{};
+  while (true) {
+    const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    for (ssize_t i = 0; i < n; ++i) {
+      const char c = buffer[static_cast<std::size_t>(i)];
+      if (c == '\n') {
+        if (!current.Text.empty() && current.Text.back() == '\r') current.Text.pop_back();
+        lines.push_back(std::move(current));
+        current = TInputLine{};
+      } else if (current.Text.size() < maxBytes) {
+        current.Text += c;
+      } else {
+        current.TooLong = true;
+      }
+    }
+  }
+  if (!current.Text.empty() || current.TooLong) lines.push_back(std::move(current));
+  return lines;
+}
+
 std::vector<TClientPage> PagesOfRun(const TSendOptions& options,
-                                    const std::vector<std::string>& lines) {
+                                    const std::vector<TInputLine>& lines) {
   std::vector<TClientPage> pages;
   auto add = [&](const TMessageLine& m) {
     TClientPage p;
@@ -270,9 +298,17 @@ std::vector<TClientPage> PagesOfRun(const TSendOptions& options,
     add(m);
     return pages;
   }
-  for (const std::string& line : lines) {
-    if (Trim(line).empty()) continue;
-    add(ParseMessageLine(line));
+  for (const TInputLine& line : lines) {
+    if (line.TooLong) {
+      TMessageLine m;
+      m.Address = line.Text.substr(0, 40);
+      m.Error = "the line is longer than the limit of " +
+                std::to_string(platform::kMaxLineBytes) + " bytes";
+      add(m);
+      continue;
+    }
+    if (Trim(line.Text).empty()) continue;
+    add(ParseMessageLine(line.Text));
   }
   return pages;
 }

@@ -31,10 +31,18 @@ struct TClientPage {
   TOwnerOutcome Outcome;
 };
 
+// Message lines of standard input (or `fd`), each without its line end; a
+// line longer than `maxBytes` is kept as its first bytes with TooLong set.
+struct TInputLine {
+  std::string Text;
+  bool TooLong = false;
+};
+std::vector<TInputLine> ReadInputLines(int fd, std::size_t maxBytes);
+
 // The pages of a run, read from the command line or from message lines.
 // Lines that are no pages are outcomes already ("not sent", number 0).
 std::vector<TClientPage> PagesOfRun(const TSendOptions& options,
-                                    const std::vector<std::string>& lines);
+                                    const std::vector<TInputLine>& lines);
 
 // The JSON line of one outcome (no line end): the fields of a direct run,
 // "attempts" when the page went out more than once.

@@ -13,6 +13,7 @@ namespace {
 constexpr int64_t kMaxInt = 2147483647;
 constexpr int64_t kMaxPort = 65535;
 constexpr int64_t kMaxTimeoutSeconds = 86400;
+constexpr std::size_t kMaxKeyBytes = 255;
 
 // Plain decimal digits within [low, high]; none otherwise.
 std::optional<int32_t> DecimalIn(std::string_view text, int64_t low, int64_t high) {
@@ -42,6 +43,8 @@ class TParser {
       } else if (argument == "--help") {
         FOptions.Action = TSendAction::kHelp;
         return FOptions;
+      } else if (argument == "--no-agent") {
+        FOptions.NoAgent = true;
       } else {
         Option(argument);
       }
@@ -92,7 +95,8 @@ class TParser {
       return;
     }
     static constexpr std::string_view kWithValue[] = {
-        "--carrier", "--priority", "--subject", "--age", "--server", "--timeout", "--home"};
+        "--carrier", "--priority", "--subject", "--age", "--server", "--timeout", "--home",
+        "--key"};
     bool known = false;
     for (std::string_view option : kWithValue) known = known || option == name;
     if (!known) return Fail("unknown option '" + argument + "'");
@@ -112,6 +116,11 @@ class TParser {
       // The server splits its fields at every ",".
       if (value->find(',') != std::string::npos) return Fail("a subject cannot hold ','");
       run.Subject = *value;
+    } else if (name == "--key") {
+      if (value->empty() || value->size() > kMaxKeyBytes) {
+        return Fail("option '--key' expects a text of 1 to 255 bytes");
+      }
+      FOptions.Key = *value;
     } else if (name == "--home") {
       // An empty name would silently mean the program's folder.
       if (value->empty()) return Fail("option '--home' needs a folder");

@@ -25,6 +25,12 @@ struct TSendOptions {
   TZVSystemConsole::TRunSettings Run;
   std::chrono::seconds Timeout{30};  // for the whole run
   bool Json = false;
+  // A retry with the same key is the first page again, never a second one;
+  // with "-", line N's key is KEY#N.
+  std::string Key;
+  // No agent is started: with no owner running, this run is the owner for
+  // its own pages (and serves other sends meanwhile).
+  bool NoAgent = false;
 };
 
 // `arguments` follow the word "send". Options come in any order before and

@@ -7,10 +7,14 @@
 
 #include "console/entry.h"
 #include "console/home_folder.h"
+#include "console/owner_host.h"
+#include "console/send_client.h"
 #include "console/send_report.h"
 #include "console/send_terminal.h"
 #include "console/system_console.h"
 #include "platform/message_queue.h"
+#include "platform/owner_endpoint.h"
+#include "platform/program_folder.h"
 #include "support/exceptions.h"
 #include "support/text.h"
 
@@ -104,8 +108,23 @@ bool WriteAll(std::FILE* stream, const std::string& text) {
 
 }  // namespace
 
+// The sends that came to this run while it was the home's owner get their
+// outcomes before it ends, within its time-out.
+void ServeOthers(TOwnerHost& host, TSendTerminal& terminal, Clock::time_point deadline) {
+  platform::MessageDispatcher& dispatcher = platform::MessageDispatcher::Main();
+  while ((host.Core().Clients() > 0 || host.Core().InFlight() > 0) && Clock::now() < deadline) {
+    terminal.BeginEventOutput();
+    dispatcher.DispatchPending();
+    terminal.EndEventOutput();
+    const auto bound = std::min(
+        kPollInterval, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()));
+    if (bound.count() > 0) terminal.WaitEvents(bound, dispatcher.WakeFd());
+  }
+}
+
 int RunSend(const TSendOptions& options, std::unique_ptr<platform::Terminal> terminal,
-            bool progress) {
+            bool progress, std::optional<platform::OwnerEndpoint> owner) {
+  const Clock::time_point deadline = Clock::now() + options.Timeout;
   auto owned = std::make_unique<TSendTerminal>(std::move(terminal), progress ? stderr : nullptr);
   TSendTerminal& term = *owned;
   std::unique_ptr<TZVSystemConsole> console;
@@ -116,6 +135,14 @@ int RunSend(const TSendOptions& options, std::unique_ptr<platform::Terminal> ter
     TZVSystemConsole::TRunSettings run = options.Run;
     run.Prompt = "";  // no one reads a prompt
     console->UseRunSettings(run);
+    std::unique_ptr<TOwnerHost> host;
+    if (owner) {
+      try {
+        host = std::make_unique<TOwnerHost>(*console, std::move(*owner), TOwnerKind::kConsole);
+      } catch (const std::exception& e) {
+        WriteAll(stderr, std::string("zvcc send: other sends are not served: ") + e.what() + "\n");
+      }
+    }
     if (options.Json) {
       console->ObservePages([&term](const TPageOutcome& outcome) {
         term.ClearProgress();
@@ -137,6 +164,14 @@ int RunSend(const TSendOptions& options, std::unique_ptr<platform::Terminal> ter
     } catch (const platform::InputEnded& signal) {
       status = 128 + signal.Signal;
       endReason = "the run was interrupted";
+    }
+    if (host) {
+      try {
+        ServeOthers(*host, term, deadline);
+      } catch (const platform::InputEnded& signal) {
+        if (status == 0) status = 128 + signal.Signal;
+      }
+      host.reset();
     }
     if (console->Console().CursorPos().X != 0) console->Console().WriteLn();
     console->Save();
@@ -181,11 +216,31 @@ int RunSendProgram(const std::vector<std::string>& arguments) {
     WriteAll(stderr, "zvcc send: " + ErrorReport(e) + "\n");
     return kSendStatusFailed;
   }
+  // A send is a client of its home's owner: one login for every sender of
+  // the home, and an outbox that keeps the pages through an outage.
+  const std::string home = platform::HomeFolder();
+  std::optional<platform::OwnerEndpoint> owner;
+  bool alone = false;  // no owner can be had: the run goes as a run of its own
+  if (options.NoAgent) {
+    try {
+      owner = platform::TryBecomeOwner(home);
+    } catch (const std::exception& e) {
+      WriteAll(stderr, std::string("zvcc send: other sends are not served: ") + e.what() + "\n");
+      alone = true;
+    }
+  }
+  if (!owner && !alone) {
+    std::vector<TInputLine> lines;
+    if (options.FromInput) lines = ReadInputLines(kStandardInput, platform::kMaxLineBytes);
+    std::vector<TClientPage> pages = PagesOfRun(options, lines);
+    return RunSendThroughOwner(options, home, pages);
+  }
   // The console's transcript goes where the outcomes are wanted: on standard
   // output, or on standard error beside the JSON lines.
   const int transcript = options.Json ? kStandardError : kStandardOutput;
   const bool progress = options.FromInput && platform::StandardErrorIsTerminal();
-  return RunSend(options, platform::CreatePlainTerminal(kStandardInput, transcript), progress);
+  return RunSend(options, platform::CreatePlainTerminal(kStandardInput, transcript), progress,
+                 std::move(owner));
 }
 
 }  // namespace zv

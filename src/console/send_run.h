@@ -5,10 +5,12 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "console/send_options.h"
+#include "platform/owner_endpoint.h"
 #include "platform/terminal.h"
 
 namespace zv {
@@ -23,7 +25,9 @@ int RunSendProgram(const std::vector<std::string>& arguments);
 // transcript); the JSON lines of `options.Json` and the summary are written on
 // standard output and standard error. `progress`: a passing progress line for
 // a batch from standard input. Returns the exit status.
+// `owner`: this run is its home's owner (it holds the endpoint) and serves
+// the other sends that come meanwhile.
 int RunSend(const TSendOptions& options, std::unique_ptr<platform::Terminal> terminal,
-            bool progress);
+            bool progress, std::optional<platform::OwnerEndpoint> owner = std::nullopt);
 
 }  // namespace zv

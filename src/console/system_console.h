@@ -111,6 +111,9 @@ class TZVSystemConsole final : public TZVLinkContext {
   // `ready` is called each time the link becomes ready.
   bool PagesGoOut() const;
   bool LinkMayStart() const;
+  // The link as senders name it: "tcp HOST:PORT" or "local".
+  std::string LinkText() const;
+  static std::string LinkText(const TRunSettings& run);
   std::optional<TOwnerLink::TRefusal> SendFromOutbox(const TOutboxPage& page, int32_t number);
   void ObserveOwnerPages(TPageLedger::TObserver outcomes, std::function<void()> ready);
 

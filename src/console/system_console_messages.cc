@@ -50,31 +50,6 @@ bool TZVSystemConsole::ProcessMsgLine(const std::string& line) {
   return true;
 }
 
-namespace {
-
-// Why the page cannot go out as written, as the end of "Nothing was sent to
-// ...: "; empty when it can. The text is checked first: a separator in it
-// would move every field after it.
-std::string PageFault(const std::string& address, const std::string& text,
-                      const std::string& carrier, const std::string& priority,
-                      const std::string& subject, const std::string& age) {
-  if (std::string fault = TextFault(text); !fault.empty()) return "its text " + fault;
-  const std::pair<const char*, const std::string*> fields[] = {{"address", &address},
-                                                               {"carrier", &carrier},
-                                                               {"priority", &priority},
-                                                               {"subject", &subject},
-                                                               {"age limit", &age}};
-  for (const auto& [name, value] : fields) {
-    if (std::string fault = FieldFault(*value); !fault.empty()) {
-      return std::string("its ") + name + " " + fault;
-    }
-  }
-  // A server takes a page without an address and answers it for nobody.
-  if (Trim(address).empty()) return "its address is empty";
-  return {};
-}
-
-}  // namespace
 
 void TZVSystemConsole::SendMsg(const std::string& address, const std::string& text,
                                const std::string& carrier, const std::string& priority,

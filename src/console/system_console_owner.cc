@@ -4,8 +4,10 @@
 // not sent.
 #include <utility>
 
+#include "console/page_check.h"
 #include "console/system_console.h"
 #include "link/server_client.h"
+#include "protocol/msg_global.h"
 #include "support/exceptions.h"
 #include "support/sys_log.h"
 #include "support/text.h"
@@ -23,6 +25,21 @@ bool TZVSystemConsole::LinkMayStart() const {
   return !FClientServer || (!FClientServer->IsActive() && !LinkStarting());
 }
 
+std::string TZVSystemConsole::LinkText() const {
+  if (FConnectionType == kConnectionRemote) {
+    return "tcp " + FServerAddress + ":" + std::to_string(FServerPort);
+  }
+  return "local";
+}
+
+std::string TZVSystemConsole::LinkText(const TRunSettings& run) {
+  if (run.ConnectionType == kConnectionRemote && run.ServerIP && run.ServerPort) {
+    return "tcp " + *run.ServerIP + ":" + std::to_string(*run.ServerPort);
+  }
+  if (run.ConnectionType == kConnectionLocal) return "local";
+  return {};
+}
+
 void TZVSystemConsole::ObserveOwnerPages(TPageLedger::TObserver outcomes,
                                          std::function<void()> ready) {
   FLedger.SetForeignObserver(std::move(outcomes));
@@ -35,7 +52,7 @@ std::optional<TOwnerLink::TRefusal> TZVSystemConsole::SendFromOutbox(const TOutb
   const std::string priority = ValueOrDefault(page.Priority, std::to_string(FDefaultPriority));
   const std::string age = ValueOrDefault(page.Age, std::to_string(FDefaultAge));
   const std::string subject = ValueOrDefault(page.Subject, FDefaultSubject);
-  if (const std::string bad = PageFieldFault(page.Address, page.Text, carrier, priority, subject,
+  if (const std::string bad = PageFault(page.Address, page.Text, carrier, priority, subject,
                                              age);
       !bad.empty()) {
     return TOwnerLink::TRefusal{bad, true};

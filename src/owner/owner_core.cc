@@ -96,9 +96,10 @@ void TOwnerCore::Received(TClientId client, const TOwnerClientMessage& message, 
                          ", not " + std::to_string(hello->Version));
       return;
     }
-    if (!hello->Link.empty() && !FLinkText.empty() && hello->Link != FLinkText) {
+    const std::string link = FLinkText ? FLinkText() : std::string();
+    if (!hello->Link.empty() && !link.empty() && hello->Link != link) {
       // Its pages are for another server than this owner's login.
-      Refuse(client, "the home's owner sends through " + FLinkText + ", not " + hello->Link);
+      Refuse(client, "the home's owner sends through " + link + ", not " + hello->Link);
       return;
     }
     c.Greeted = true;

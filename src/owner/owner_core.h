@@ -100,7 +100,7 @@ class TOwnerCore {
   void SetNoticeSink(TNoticeSink sink) { FNotices = std::move(sink); }
   // The link this owner's login is on, as clients name it ("tcp HOST:PORT",
   // "local"): a client whose pages are for another is refused.
-  void SetLinkText(std::string link) { FLinkText = std::move(link); }
+  void SetLinkText(std::function<std::string()> link) { FLinkText = std::move(link); }
 
   TClientId Connected();
   void Received(TClientId client, const TOwnerClientMessage& message, int64_t now);
@@ -173,7 +173,7 @@ class TOwnerCore {
   const TOwnerKind FKind;
   const int64_t FPid;
   TNoticeSink FNotices;
-  std::string FLinkText;
+  std::function<std::string()> FLinkText;
 
   TClientId FNextClient = 1;
   std::map<TClientId, TClient> FClients;
