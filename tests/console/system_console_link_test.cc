@@ -102,6 +102,7 @@ TEST_F(LinkEventsTest, WhatTheLinkDeliversAfterItsEndingIsNotShown) {
 
 TEST_F(LinkEventsTest, LocalLinkConfirmsReadinessBeforeTheHeldPagesGo) {
   RecordingClient& client = Attach(1);
+  client.Connection(true, 2, "connected");
   EXPECT_THAT(Run("555,Early"), HasSubstr("waits until the server is ready"));
   client.OnLoadObjects(true, TZVEditObject::eoCarrier, "loaded");
   EXPECT_EQ(client.Calls, (std::vector<std::string>{"ready", "send"}));
