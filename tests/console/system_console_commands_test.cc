@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "carriers/carriers_console.h"
 #include "console/console_fixture.h"
 
 namespace zv::testing {
