@@ -1,6 +1,10 @@
 // The read-only information screens of TZVConsole: the status block, the lists
 // of connection types, carriers and priorities with their "current"
 // counterparts, and the help texts.
+#include <algorithm>
+#include <string>
+#include <vector>
+
 #include "carriers/carriers_console.h"
 #include "console/console.h"
 #include "console/system_console.h"
@@ -22,11 +26,33 @@ std::string ConnectionRow(const TConConnection& c) {
   return "  " + PadRight(std::to_string(c.Id), 13) + PadRight(c.Name, 15) + PadRight(c.AType, 15);
 }
 
-// The carrier's texts come from the server or the carrier setup file.
-std::string CarrierRow(const std::string& id, const std::string& name, const std::string& type,
-                       const std::string& addressType) {
-  return "  " + PadRight(id, 13) + PadRight(VisibleText(name), 19) +
-         PadRight(VisibleText(type), 15) + PadRight(VisibleText(addressType), 15);
+// The carrier's texts come from the server or the carrier setup file. A text
+// too long for its column goes on in the same column on the next lines, so
+// each column stays under its header with a blank before the next one; the
+// last column has no neighbour to run into and stays whole.
+std::vector<std::string> CarrierRow(const std::string& id, const std::string& name,
+                                    const std::string& type, const std::string& addressType) {
+  struct TColumn {
+    std::vector<std::string> Lines;
+    std::size_t Width;
+  };
+  const TColumn columns[] = {{WrapToWidth(id, 12), 13},
+                             {WrapToWidth(VisibleText(name), 18), 19},
+                             {WrapToWidth(VisibleText(type), 14), 15},
+                             {{VisibleText(addressType)}, 15}};
+  std::size_t height = 0;
+  for (const TColumn& column : columns) height = std::max(height, column.Lines.size());
+  std::vector<std::string> rows;
+  for (std::size_t line = 0; line < height; ++line) {
+    std::string row = "  ";
+    for (const TColumn& column : columns) {
+      row += PadRight(line < column.Lines.size() ? column.Lines[line] : "", column.Width);
+    }
+    // A continuation line ends where its text does.
+    if (line > 0) row.erase(row.find_last_not_of(' ') + 1);
+    rows.push_back(std::move(row));
+  }
+  return rows;
 }
 
 std::string PriorityText(int32_t priority) {
@@ -109,7 +135,10 @@ void TZVConsole::DisplayCarriers() {
   WriteLn("Available Carriers:");
   WriteCarrierHeader();
   for (const TZVCarrierConsole& c : FOwner.Carriers()) {
-    WriteLn(CarrierRow(c.ObjectIdStr(), c.ObjectName(), c.CarrierTypeStr(), c.AddressTypeStr()));
+    for (const std::string& row :
+         CarrierRow(c.ObjectIdStr(), c.ObjectName(), c.CarrierTypeStr(), c.AddressTypeStr())) {
+      WriteLn(row);
+    }
   }
   WriteRule('-', 62);
   WriteLn();
@@ -121,10 +150,12 @@ void TZVConsole::DisplayDefaultCarrier() {
   WriteLn();
   WriteCarrierHeader();
   if (const TZVCarrierConsole* c = FOwner.Carriers().FindObject(FOwner.DefaultCarrierId())) {
-    WriteLn(
-        CarrierRow(c->ObjectIdStr(), c->ObjectName(), c->CarrierTypeStr(), c->AddressTypeStr()));
+    for (const std::string& row :
+         CarrierRow(c->ObjectIdStr(), c->ObjectName(), c->CarrierTypeStr(), c->AddressTypeStr())) {
+      WriteLn(row);
+    }
   } else {
-    WriteLn(CarrierRow(std::to_string(FOwner.DefaultCarrierId()), kUnknownCarrier, "", ""));
+    WriteLn(CarrierRow(std::to_string(FOwner.DefaultCarrierId()), kUnknownCarrier, "", "")[0]);
   }
   WriteRule('-', 62);
   WriteLn();

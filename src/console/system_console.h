@@ -200,6 +200,7 @@ class TZVSystemConsole final : public TZVLinkContext {
                               const std::exception& error);
   void LoadObjectsEvent(bool success, TZVEditObject objType, const std::string& resultMsg);
   void SysErrorEvent(int32_t resultCode, const std::string& resultMsg);
+  void ServerNoticeEvent(int32_t resultCode, const std::string& resultMsg);
   void StopCommand();
 
   // Sending.

@@ -76,6 +76,9 @@ void TZVSystemConsole::SetClientEvents() {
     MsgFailedEvent(msgNo, failure, reason);
   };
   client.OnSysError = [this](int32_t code, const std::string& msg) { SysErrorEvent(code, msg); };
+  client.OnServerNotice = [this](int32_t code, const std::string& msg) {
+    ServerNoticeEvent(code, msg);
+  };
 }
 
 void TZVSystemConsole::Stop(const std::string& stopReason) {
@@ -93,6 +96,9 @@ void TZVSystemConsole::Stop(const std::string& stopReason) {
 }
 
 void TZVSystemConsole::RequestStop(int32_t /*code*/, const std::string& reason) {
+  // Whatever the link still delivers before the stop runs is dropped: the
+  // operator hears of one ending, not of what follows it.
+  if (FClientServer) FClientServer->EndEvents();
   FOwnQueue->Post([this, generation = FLinkGeneration, reason] {
     if (!FClientServer || generation != FLinkGeneration) return;
     std::string shown = reason;
@@ -176,12 +182,22 @@ void TZVSystemConsole::LoadObjectsEvent(bool success, TZVEditObject /*objType*/,
   }
   FCarriers->SaveToFile();
   FClientServer->SetBusy(false);
+  // The server hears that the console is ready before the pages held during
+  // the start reach it: on the local link the ready line sends them.
+  FClientServer->ConfirmReady();
   if (FConnectionType == kConnectionLocal) {
     ConnectInfoEvent(
         kConnClientReady,
         StrFormat("Client \"Console Client\" on %s ready to communicate", FHostAddress.c_str()));
   }
-  FClientServer->ConfirmReady();
+}
+
+void TZVSystemConsole::ServerNoticeEvent(int32_t /*resultCode*/, const std::string& resultMsg) {
+  // The link stays up and pages still go out: the operator reads the
+  // server's words on a line of their own, and the prompt again.
+  if (FConsole->CursorPos().X != 0) FConsole->WriteLn();
+  FConsole->WriteLn(VisibleText(resultMsg));
+  WritePrompt();
 }
 
 void TZVSystemConsole::SysErrorEvent(int32_t /*resultCode*/, const std::string& resultMsg) {

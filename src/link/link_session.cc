@@ -7,6 +7,7 @@
 #include "link/link_context.h"
 #include "protocol/protocol.h"
 #include "protocol/remote_msg.h"
+#include "support/exceptions.h"
 #include "support/helpers.h"
 #include "support/int_text.h"
 
@@ -109,9 +110,11 @@ void TZVLinkSession::DecodeLoad(const TZVRemoteMsg& msg) {
     list.Carriers = std::make_unique<TZVCarriersConsole>();
     try {
       list.Carriers->FromTcpStr(msg.Msg(), DelimiterOf(msg), msg.Protocol());
-    } catch (...) {
+    } catch (const std::exception& e) {
       FWaiting.push_back(std::move(list));  // the carriers before the bad record, as read
-      throw;
+      // A list that cannot be read is the server's fault, as a bad header is.
+      throw EZVTcpConnection(std::string(kProtocolErrorText) +
+                             "\r\nThe carrier list cannot be read: " + e.what());
     }
     FWaiting.push_back(std::move(list));
   } else if (result == TZVLoadResult::sorCarrierSumError) {

@@ -60,13 +60,14 @@ bool TZVServerClient::IsOwnAccount(const std::string& accountId) const {
 // The record is the message's own copy, released when the message is. A result
 // that ends the link asks the owner to stop it; the stop runs later, in the
 // owner's loop.
-void TZVServerClient::HandleInfo(bool success, const TTcpInfo& info) {
+void TZVServerClient::HandleInfo(bool success, const TTcpInfo& info, TInfoSource source) {
+  if (FEnding) return;
   switch (info.TcpCmd) {
     case TTcpCommand::tcpInvalid:
       if (OnSysError) OnSysError(info.CmdResult, info.Msg);
       break;
     case TTcpCommand::tcpConnect:
-      DoConnectResult(success, info.CmdResult, info.Msg, info.Debug);
+      DoConnectResult(success, info.CmdResult, info.Msg, info.Debug, source);
       break;
     case TTcpCommand::tcpLogin:
       DoLoginResult(info.CmdResult, info.Msg, info.Debug, info.User);
@@ -83,30 +84,49 @@ void TZVServerClient::HandleInfo(bool success, const TTcpInfo& info) {
 }
 
 void TZVServerClient::DoMsgResult(const TZVRemoteMsg& msg) {
+  if (FEnding) return;
   if (OnMsg) OnMsg(msg);
 }
 
+void TZVServerClient::EndLink(int32_t code, const std::string& reason) {
+  FEnding = true;
+  FContext.RequestStop(code, reason);
+}
+
 void TZVServerClient::DoConnectResult(bool success, int32_t code, const std::string& msg,
-                                      const std::string& debug) {
-  FActive = success;
-  // Code 1 and unknown codes have no caption and do nothing more.
-  const std::string action = ConnectionCaption(code);
-  if (action.empty()) return;
-  const bool withDebug = code == kConnFailed || code == kConnLost;
+                                      const std::string& debug, TInfoSource source) {
+  if (FEnding) return;
   const bool serverEnds = code == kConnServerDisconnects || code == kConnAdminDisconnects ||
                           code == kConnTimeoutDisconnects;
   const bool stops =
       serverEnds || code == kConnFailedStop || code == kConnExcess || code == kConnLost;
+  // A notice fails nothing and ends nothing; on a logged-in link it says
+  // nothing about whether the link is up.
+  const bool notice = !stops && !IsConnectSuccess(code);
+  if (!(notice && FLoggedIn)) FActive = success;
+  const std::string action = ConnectionCaption(code);
+  if (notice && FLoggedIn && source == TInfoSource::isServer) {
+    // The operator reads the server's own words, whatever the code.
+    FContext.SysLog().LogItem(action.empty() ? "Connection Notice" : action, msg, debug);
+    if (OnServerNotice) OnServerNotice(code, msg);
+    return;
+  }
+  // Code 1 and unknown codes have no caption and do nothing more.
+  if (action.empty()) return;
+  // The server's debug detail is its raw text: the log keeps it, the
+  // operator is shown the message alone.
+  const bool withDebug = (code == kConnFailed || code == kConnLost) &&
+                         source == TInfoSource::isClient && !debug.empty();
   FContext.SysLog().LogItem(action, msg, debug);
   if (OnConnectInfo) OnConnectInfo(code, withDebug ? msg + "\r\n" + debug : msg);
   if (serverEnds) FUserDisconnects = false;
   if (serverEnds || code == kConnFailedStop) FServerDisconnect = true;
-  if (stops) FContext.RequestStop(code, msg);
+  if (stops) EndLink(code, msg);
 }
 
 void TZVServerClient::DoLoginResult(int32_t code, const std::string& msg, const std::string& debug,
                                     const std::string& account) {
-  if (code < 0 || code > 255) return;  // no login result
+  if (FEnding || code < 0 || code > 255) return;  // no login result
   const auto result = static_cast<TZVLoginResult>(code);
   switch (result) {
     case TZVLoginResult::slrLoginRequest:
@@ -114,6 +134,8 @@ void TZVServerClient::DoLoginResult(int32_t code, const std::string& msg, const 
       if (OnLoginRequest) OnLoginRequest(code, msg);
       break;
     case TZVLoginResult::slrLoginOK:
+      FLoggedIn = true;
+      [[fallthrough]];
     case TZVLoginResult::slrChangeLoginOK:
     case TZVLoginResult::slrChangeLoginError:
       FContext.SysLog().LogItem(LoginResultCaption(result), msg, debug);
@@ -133,7 +155,7 @@ void TZVServerClient::DoLoginResult(int32_t code, const std::string& msg, const 
         OnLogError(code, result == TZVLoginResult::slrDuplicateLogin ? msg : "\r\n" + msg);
       }
       FServerDisconnect = true;
-      FContext.RequestStop(kConnFailedStop, msg);
+      EndLink(kConnFailedStop, msg);
       return;
     }
     default:
@@ -174,7 +196,7 @@ void TZVServerClient::ZVServerConnect(const std::string& senderClass, bool succe
       PostInfo(accountId, description, debug, TTcpCommand::tcpConnect, false, 0, code);
       break;
     default:
-      DoConnectResult(success, code, description, debug);
+      DoConnectResult(success, code, description, debug, TInfoSource::isServer);
       break;
   }
 }

@@ -87,6 +87,10 @@ class TZVServerClient {
   // Any thread: queues a message result for the main thread.
   void PostTcpMsg(std::unique_ptr<TZVRemoteMsg> msg);
 
+  // The link is up as far as the connection results say. Once the server has
+  // accepted the login, a notice that neither succeeds nor ends the link
+  // (codes 0, 1, 3, 8, 11 and unknown ones) leaves it as it is: the socket and
+  // the login are still up, and pages must still go out.
   bool IsActive() const { return FActive; }
   void SetIsActive(bool value);
   uint8_t ConnectionType() const { return FConnectionType; }
@@ -96,6 +100,12 @@ class TZVServerClient {
   bool UserDisconnects() const { return FUserDisconnects; }
   void SetUserDisconnects(bool value) { FUserDisconnects = value; }
   const std::string& LoginName() const { return FLoginName; }
+
+  // The link is ending: every record and event still to come is dropped, as
+  // though the client were already freed. Set by each result that ends the
+  // link, and by the owner when it asks for the stop itself. Main thread.
+  void EndEvents() { FEnding = true; }
+  bool Ending() const { return FEnding; }
 
   // True when an event about `accountId` concerns this client: always for the
   // TCP/IP client, to which the server talks about this console only.
@@ -116,6 +126,9 @@ class TZVServerClient {
   TZVSResultInfo OnConnectInfo;
   TZVSResultInfo OnLoginRequest;
   TZVSResultInfo OnSysError;
+  // A notice of the server on a logged-in link that fails nothing and ends
+  // nothing: its code and the server's own text, for the operator to read.
+  TZVSResultInfo OnServerNotice;
   TMsgResult OnMsg;
   TMsgFailed OnMsgFailed;
   TLoadObjects OnLoadObjects;
@@ -129,15 +142,23 @@ class TZVServerClient {
   // Runs `message` on the main thread later, unless the client is freed first.
   void PostToMain(std::function<void()> message);
 
+  // Who produced a connection result: this client itself, or the server
+  // (whose debug detail is its raw text, for the log and never the screen).
+  enum class TInfoSource : uint8_t { isClient, isServer };
+
   void DoConnectResult(bool success, int32_t code, const std::string& msg,
-                       const std::string& debug);
+                       const std::string& debug, TInfoSource source = TInfoSource::isClient);
   void DoLoginResult(int32_t code, const std::string& msg, const std::string& debug,
                      const std::string& account);
   void DoMsgResult(const TZVRemoteMsg& msg);
 
+  // Marks the link as ending and asks the owner to stop it.
+  void EndLink(int32_t code, const std::string& reason);
+
   // Acts on a record of the server on the main thread: connection, login and
   // load notices become log items, state changes and events.
-  void HandleInfo(bool success, const TTcpInfo& info);
+  void HandleInfo(bool success, const TTcpInfo& info,
+                  TInfoSource source = TInfoSource::isClient);
 
   TZVLinkContext& FContext;
   std::string FLoginName = "Unknown";
@@ -146,9 +167,13 @@ class TZVServerClient {
   bool FBusy = false;
   std::atomic<bool> FUserDisconnects{false};  // also read and cleared by worker threads
   bool FServerDisconnect = false;
+  // The server accepted the login on the current connection; cleared by the
+  // subclass whenever its transport starts or stops.
+  bool FLoggedIn = false;
 
  private:
   std::unique_ptr<platform::MessageQueue> FQueue;  // the "window"; null once closed
+  bool FEnding = false;
 };
 
 }  // namespace zv

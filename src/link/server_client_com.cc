@@ -93,6 +93,7 @@ void TZVServerClientCom::StartZVServer() {
   try {
     // Active from now: a stop while the connect is pending forgets it.
     FActive = true;
+    FLoggedIn = false;
     FZVServer->Connect([this](const platform::DBusError* connectFailure) {
       if (connectFailure != nullptr) return StartFailed(connectFailure->what());
       SetServerEvents(true);
@@ -130,12 +131,13 @@ void TZVServerClientCom::SessionCallFailed(const std::string& action,
                                            const std::string& reason) {
   FContext.SysLog().LogItem(action, description, reason);
   if (OnLogError) OnLogError(kConnFailedStop, "\r\n" + reason);
-  FContext.RequestStop(kConnFailedStop, reason);
+  EndLink(kConnFailedStop, reason);
 }
 
 void TZVServerClientCom::StopZVServer() {
   if (!FActive) return;
   FActive = false;
+  FLoggedIn = false;
   FLoad.reset();
   struct Detach {
     TZVServerClientCom& Client;
@@ -202,7 +204,7 @@ void TZVServerClientCom::SendMessage(const TStringList& msgData) {
   const int32_t msgNo = MsgNoOf(msgData);
   FZVServer->SendMsg(FContext.CurrentUserId(), FContext.IPAddress(), msgData,
                      [this, msgNo](const platform::DBusError* failure) {
-                       if (failure == nullptr || !OnMsgFailed) return;
+                       if (failure == nullptr || !OnMsgFailed || Ending()) return;
                        const std::string& name = failure->Name();
                        if (name == platform::kDBusErrorTimedOut) {
                          OnMsgFailed(msgNo, TMsgFailure::mfNoAnswer,

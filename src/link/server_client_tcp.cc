@@ -32,6 +32,23 @@ std::string HostAndPort(const std::string& host, int32_t port) {
   return StrFormat("%s:%d", host.c_str(), port);
 }
 
+// An error text of several lines as one: a line that does not end a sentence
+// introduces the next ("zVP protocol error: Message header is corrupted.").
+std::string OneLine(const std::string& text) {
+  std::string line;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    std::size_t end = text.find_first_of("\r\n", start);
+    if (end == std::string::npos) end = text.size();
+    if (end > start) {
+      if (!line.empty()) line += line.back() == '.' || line.back() == ':' ? " " : ": ";
+      line.append(text, start, end - start);
+    }
+    start = end + 1;
+  }
+  return line;
+}
+
 }  // namespace
 
 TZVServerClientTcp::TZVServerClientTcp(TZVLinkContext& context)
@@ -69,8 +86,17 @@ std::string TZVServerClientTcp::ServerName() const {
 bool TZVServerClientTcp::SocketConnected() const { return FZVServer.IsConnected(); }
 
 void TZVServerClientTcp::StartZVServer() {
-  if (IsActive() || SocketConnected()) return;
+  if (IsActive()) return;
+  if (SocketConnected()) {
+    // A connection whose link is not up (a start the server failed, or left
+    // unfinished): the server is asked to start over, so that a login
+    // request, and then readiness or a refusal, follows. A connect in
+    // progress is left alone.
+    if (!FConnectThread) ReConnect(FLoginName, FContext.IPAddress());
+    return;
+  }
   FActive = true;
+  FLoggedIn = false;
   if (!FConnectThread) {
     // No connect runs, so no worker touches the socket or the reader now.
     platform::MutexLock lock(FLock);
@@ -204,6 +230,7 @@ void TZVServerClientTcp::TestDisconnect() {
 }
 
 void TZVServerClientTcp::DoDisconnect() {
+  FLoggedIn = false;
   AbortConnect();
   platform::MutexLock lock(FLock);
   if (SocketConnected() || FServerDisconnect) {
@@ -243,12 +270,19 @@ void TZVServerClientTcp::StopClientThread() {
   FBusy = false;
 }
 
-void TZVServerClientTcp::ConnectionLost(const std::string& message) {
+void TZVServerClientTcp::ConnectionLost(const std::string& message, bool protocolError) {
   if (FUserDisconnects) return;
   FConnectionLost = true;
-  PostInfo(FContext.CurrentUserId(),
-           StrFormat("Connection to %s lost at %s", FServerName.c_str(), Now().c_str()), message,
-           TTcpCommand::tcpConnect, false, 0, kConnLost);
+  std::string info = StrFormat("Connection to %s lost at %s", FServerName.c_str(), Now().c_str());
+  if (!protocolError) {
+    PostInfo(FContext.CurrentUserId(), info, message, TTcpCommand::tcpConnect, false, 0,
+             kConnLost);
+    return;
+  }
+  // The server's fault heads the line, the log's and the operator's alike,
+  // and goes with the pages the loss leaves without a result.
+  info += ": " + OneLine(message);
+  PostInfo(FContext.CurrentUserId(), info, "", TTcpCommand::tcpConnect, false, 0, kConnLost);
 }
 
 void TZVServerClientTcp::SendConnectInfo(TTcpCommand cmd, int32_t result, const std::string& text) {
@@ -287,7 +321,7 @@ void TZVServerClientTcp::WriteRequests(std::vector<std::unique_ptr<TZVRemoteMsg>
     platform::MutexLock lock(FWriteLock);
     FZVServer.WriteAll(frames, kWriteTimeout);
   } catch (const std::exception& e) {
-    ConnectionLost(e.what());
+    ConnectionLost(e.what(), false);
   }
 }
 
@@ -385,9 +419,10 @@ void TZVServerClientTcp::Deliver(TLinkRecord record) {
 }
 
 void TZVServerClientTcp::Act(TLinkRecord& record) {
+  if (Ending()) return;  // what follows a result that ends the link is dropped
   switch (record.Kind) {
     case TLinkRecord::TKind::lrInfo:
-      HandleInfo(record.Success, record.Info);
+      HandleInfo(record.Success, record.Info, TInfoSource::isServer);
       break;
     case TLinkRecord::TKind::lrMsgResult:
       DoMsgResult(*record.Result);

@@ -75,7 +75,7 @@ class TZVServerClientTcp : public TZVServerClient, private TTcpPumpHost {
   void WriteRequests(std::vector<std::unique_ptr<TZVRemoteMsg>>& requests) override;
   // Writes one request at once, on the calling thread.
   void WriteRequest(std::unique_ptr<TZVRemoteMsg> msg);
-  void ConnectionLost(const std::string& message) override;
+  void ConnectionLost(const std::string& message, bool protocolError) override;
 
   // Main thread: a record the client thread delivered.
   void Act(TLinkRecord& record);

@@ -23,6 +23,12 @@ constexpr std::size_t kReadChunk = 64 * 1024;
 // Requests written in one go, at most.
 constexpr std::size_t kMaxBatch = 64;
 
+// What the server sent cannot be read; the pump ends with it.
+class TProtocolFailure : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 }  // namespace
 
 TTcpConnectThread::~TTcpConnectThread() {
@@ -50,9 +56,13 @@ void TTcpClientThread::Start() {
 
 void TTcpClientThread::Execute() {
   std::string lost;
+  bool protocolError = false;
   try {
     const std::unique_ptr<TZVLinkSession> session = FHost.NewSession();
     Pump(*session);
+  } catch (const TProtocolFailure& e) {
+    lost = e.what();
+    protocolError = true;
   } catch (const std::exception& e) {
     lost = e.what();
   } catch (...) {
@@ -61,7 +71,7 @@ void TTcpClientThread::Execute() {
   if (lost.empty()) return;
   FTerminated = true;
   try {
-    FHost.ConnectionLost(lost);
+    FHost.ConnectionLost(lost, protocolError);
   } catch (...) {
   }
 }
@@ -76,7 +86,7 @@ void TTcpClientThread::Pump(TZVLinkSession& session) {
   std::array<char, kReadChunk> chunk;
   while (!FTerminated) {
     if (!held) held = session.Next();
-    if (held && held->Kind == TLinkRecord::TKind::lrLost) throw std::runtime_error(held->Info.Msg);
+    if (held && held->Kind == TLinkRecord::TKind::lrLost) throw TProtocolFailure(held->Info.Msg);
     if (held && gate.TryTake()) {
       FHost.Deliver(std::move(*held));
       held.reset();

@@ -40,8 +40,10 @@ class TTcpPumpHost {
   virtual void Deliver(TLinkRecord record) = 0;
   // Writes `requests` in order, in as few writes as may be.
   virtual void WriteRequests(std::vector<std::unique_ptr<TZVRemoteMsg>>& requests) = 0;
-  // The connection cannot go on: the last call the thread makes.
-  virtual void ConnectionLost(const std::string& message) = 0;
+  // The connection cannot go on: the last call the thread makes. `message`
+  // says why; `protocolError` when the server sent what cannot be read (a bad
+  // frame, a malformed text, a broken carrier list), not when the socket failed.
+  virtual void ConnectionLost(const std::string& message, bool protocolError) = 0;
 
  protected:
   ~TTcpPumpHost() = default;

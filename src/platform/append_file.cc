@@ -59,6 +59,19 @@ int AppendFile::Append(std::string_view bytes) {
   return 0;
 }
 
+bool AppendFile::IsFileAt(const std::string& path) const {
+  struct stat open {};
+  struct stat named {};
+  if (!FFd || ::fstat(FFd.Get(), &open) != 0 || ::stat(path.c_str(), &named) != 0) return false;
+  return open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
+int64_t ModifiedAt(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return -1;
+  return int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+}
+
 int64_t AppendFile::Length() const {
   struct stat st {};
   if (!FFd || ::fstat(FFd.Get(), &st) != 0) return -1;

@@ -11,6 +11,10 @@
 
 namespace zv::platform {
 
+// The time of the last change of the file at `path`, in nanoseconds since the
+// epoch; -1 when there is none.
+int64_t ModifiedAt(const std::string& path);
+
 class AppendFile {
  public:
   // Each returns 0 or the system's error number (kNotRegularFile of
@@ -32,6 +36,9 @@ class AppendFile {
 
   // The file's current length, or -1 on error.
   int64_t Length() const;
+  // Whether `path` still names the open file: false once another process has
+  // deleted or replaced it (a log's ring coming round), or nothing is open.
+  bool IsFileAt(const std::string& path) const;
   // Up to `length` bytes from `offset`; 0 or the error.
   int ReadAt(int64_t offset, std::size_t length, std::string& bytes) const;
 

@@ -12,7 +12,9 @@
 #include <chrono>
 #include <string>
 #include <string_view>
+#include <utility>
 
+#include "platform/direction_controls.h"
 #include "platform/terminal_base.h"
 
 namespace zv::platform {
@@ -22,16 +24,39 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kReadChunk = 64 * 1024;
 
+// The direction control whose UTF-8 form starts at `i`, and its length; 0
+// when none starts there. They are all two or three bytes long.
+std::pair<char32_t, std::size_t> DirectionControlAt(std::string_view line, std::size_t i) {
+  auto byte = [&](std::size_t k) {
+    return i + k < line.size() ? static_cast<unsigned char>(line[i + k]) : 0u;
+  };
+  const unsigned lead = byte(0);
+  char32_t c = 0;
+  std::size_t length = 0;
+  if ((lead & 0xE0) == 0xC0 && (byte(1) & 0xC0) == 0x80) {
+    c = (lead & 0x1F) << 6 | (byte(1) & 0x3F);
+    length = 2;
+  } else if ((lead & 0xF0) == 0xE0 && (byte(1) & 0xC0) == 0x80 && (byte(2) & 0xC0) == 0x80) {
+    c = (lead & 0x0F) << 12 | (byte(1) & 0x3F) << 6 | (byte(2) & 0x3F);
+    length = 3;
+  }
+  return IsDirectionControl(c) ? std::pair{c, length} : std::pair{char32_t{0}, std::size_t{0}};
+}
+
 // A line as its echo shows it: control characters (C0, DEL and the two-byte
-// C1 sequences) in caret notation, so that no input line can move the cursor
-// or drive the terminal that shows the output; everything else as it came.
+// C1 sequences) in caret notation and the direction controls as their code,
+// so that no input line can move the cursor, drive the terminal that shows
+// the output or turn the order of what it shows; everything else as it came.
 std::string EchoText(std::string_view line) {
   std::string shown;
   shown.reserve(line.size());
   for (std::size_t i = 0; i < line.size(); ++i) {
     const auto c = static_cast<unsigned char>(line[i]);
     const auto next = i + 1 < line.size() ? static_cast<unsigned char>(line[i + 1]) : 0;
-    if (c == 0xC2 && next >= 0x80 && next <= 0x9F) {
+    if (const auto [control, length] = DirectionControlAt(line, i); length > 0) {
+      shown += DirectionControlShown(control);
+      i += length - 1;
+    } else if (c == 0xC2 && next >= 0x80 && next <= 0x9F) {
       shown += "M-^";
       shown += static_cast<char>(next - 0x80 + 0x40);
       ++i;

@@ -10,8 +10,10 @@
 #include <utility>
 
 #include "platform/file_read.h"
+#include "platform/instance_lock.h"
 #include "support/data_access.h"
 #include "support/exceptions.h"
+#include "support/int_text.h"
 #include "support/text.h"
 
 namespace zv {
@@ -56,6 +58,57 @@ std::optional<int32_t> LastItemNumber(std::string_view tail, std::string_view he
   return std::nullopt;
 }
 
+// How many items `bytes` (a whole log file, starting at a line start) holds.
+int32_t CountHeaders(std::string_view bytes, std::string_view header) {
+  const std::string lineStart = Utf8ToUtf16Bytes("\r\n" + std::string(header));
+  int32_t count = 0;
+  for (std::size_t at = bytes.find(lineStart); at != std::string_view::npos;
+       at = bytes.find(lineStart, at + 1)) {
+    const std::size_t digit = at + lineStart.size();
+    if (at % 2 == 0 && digit + 1 < bytes.size() && bytes[digit + 1] == 0 && bytes[digit] >= '0' &&
+        bytes[digit] <= '9' && count < INT32_MAX) {
+      ++count;
+    }
+  }
+  return count;
+}
+
+std::string NameInLogs(std::string_view stored) {
+  const std::string name = std::filesystem::path(std::string(stored)).filename().string();
+  return name == "." || name == ".." ? std::string() : name;
+}
+
+// The merge of the log's counters into a shared save: what this process last
+// wrote (`name`, `fileCount`, `items`) gives way to the file's values when
+// they are further on: a larger count for the same log file, or another log
+// file changed more recently (on a tie, unless this one is the next of the
+// ring after it, as right after this process's own file change).
+void MergeStoredCounters(const std::string& section, const std::string& name, int32_t fileCount,
+                         int32_t items, int32_t noOfFiles, const TIniStore& onDisk) {
+  const auto stored = onDisk.Value(section, "LogFileName");
+  if (!stored) return;
+  const std::string theirName = NameInLogs(*stored);
+  if (theirName.empty()) return;
+  auto number = [&](const char* key, int32_t fallback) {
+    const auto text = onDisk.Value(section, key);
+    return text ? StrToIntDef(*text, fallback) : fallback;
+  };
+  const int32_t theirItems = number("LogItemsCount", 0);
+  if (theirName == name) {
+    if (theirItems > items) TDataAccess::WriteToIni(section, "LogItemsCount", theirItems);
+    return;
+  }
+  const int32_t theirFile = number("LogFilesCount", 1);
+  const int64_t theirs = platform::ModifiedAt(AppFilePath(kLogFolder, theirName));
+  const int64_t ours = platform::ModifiedAt(AppFilePath(kLogFolder, name));
+  const bool oursIsNext = noOfFiles > 0 && fileCount == theirFile % noOfFiles + 1;
+  if (theirs > ours || (theirs == ours && !oursIsNext)) {
+    TDataAccess::WriteToIni(section, "LogFileName", theirName);
+    TDataAccess::WriteToIni(section, "LogFilesCount", theirFile);
+    TDataAccess::WriteToIni(section, "LogItemsCount", theirItems);
+  }
+}
+
 }  // namespace
 
 TCustomLog::TCustomLog(std::string dbIdent, std::string fileDefault)
@@ -65,9 +118,20 @@ TCustomLog::TCustomLog(std::string dbIdent, std::string fileDefault)
   }
   LoadLogSettings();
   OpenOrCreate(FLogFile, FFileName);
+  FKnownLength = std::max<int64_t>(FLogFile.Length(), 0);
+  // The store holds what this process last wrote (or what an earlier merge
+  // kept): the merge weighs the file's values against those.
+  FMergeId = TDataAccess::AddSaveMerge([section = FDBIdent](const TIniStore& onDisk) {
+    const std::string name =
+        NameInLogs(TDataAccess::ReadFromIni(section, "LogFileName", std::string_view()));
+    if (name.empty()) return;
+    MergeStoredCounters(section, name, TDataAccess::ReadFromIni(section, "LogFilesCount", 1),
+                        TDataAccess::ReadFromIni(section, "LogItemsCount", 0),
+                        TDataAccess::ReadFromIni(section, "MaxFiles", 10), onDisk);
+  });
 }
 
-TCustomLog::~TCustomLog() = default;
+TCustomLog::~TCustomLog() { TDataAccess::RemoveSaveMerge(FMergeId); }
 
 void TCustomLog::LoadLogSettings() {
   FNoOfFiles = TDataAccess::ReadFromIni(FDBIdent, "MaxFiles", int32_t{10});
@@ -127,11 +191,23 @@ void TCustomLog::WriteItem(std::string_view action, std::string_view AMessage,
     return;
   }
   try {
-    if (int64_t{FItemsCount} + 1 > FItemsPerFile) {
+    // Other processes of the home write the same ring: one item at a time.
+    platform::InstanceLock ring;
+    if (ring.LockWithin(RingLockPath(), std::chrono::milliseconds(kRingLockMs)) ==
+        platform::InstanceLock::Result::kHeldElsewhere) {
+      throw EZVException(StrFormat("The log \"%s\" stayed locked by another process for %d ms",
+                                   FFileName.c_str(), kRingLockMs));
+    }
+    // Without a lock file (no Logs/ folder, no permission) the item goes on
+    // alone; writing the item itself then reports what is wrong.
+    FollowOthers();
+    if (int64_t{FItemsCount} + 1 > FItemsPerFile && !FollowFileChange()) {
       StartNextFile();
-      // Before the new file's first item: a restart never empties a file that
-      // already holds items because the stored counters still named the last.
-      SaveCounters(warnings);
+      // Before the new file's first item, and on the disk while the ring is
+      // locked: a restart never empties a file that already holds items
+      // because the stored counters still named the last, and the other
+      // processes find the change there.
+      SaveCounters(warnings, true);
     }
     EnsureFileOpen();
     ++FItemsCount;
@@ -141,6 +217,7 @@ void TCustomLog::WriteItem(std::string_view action, std::string_view AMessage,
       --FItemsCount;  // not written, not counted
       throw;
     }
+    FKnownLength = std::max<int64_t>(FLogFile.Length(), 0);
   } catch (const Exception& e) {
     ++FLostItems;
     FLastFailure = std::chrono::steady_clock::now();
@@ -166,9 +243,15 @@ void TCustomLog::WriteItem(std::string_view action, std::string_view AMessage,
 
 // A failed save costs nothing but the stored counters, which the next start
 // takes from the files anyway.
-void TCustomLog::SaveCounters(TWarnings& warnings) {
+void TCustomLog::SaveCounters(TWarnings& warnings, bool now) {
   try {
-    SaveLogSettings();
+    if (now) {
+      WriteLogSettings();
+      TDataAccess::SaveIniNow(TDataAccess::TFlush::kToSystem);
+      FLastSave = std::chrono::steady_clock::now();
+    } else {
+      SaveLogSettings();
+    }
     FCountersFailing = false;
   } catch (const std::exception& e) {
     FLastSave = std::chrono::steady_clock::now();  // tried again a while later, not per item
@@ -286,6 +369,7 @@ void TCustomLog::StartNextFile() {
   FFileCount = static_cast<int32_t>(next);
   FFileName = std::move(name);
   FItemsCount = 0;
+  FKnownLength = 0;
 }
 
 // After a failed file change no file is open; the current file is opened
@@ -305,21 +389,97 @@ void TCustomLog::Append(std::string_view text) {
 
 void TCustomLog::ResumeNumbering(std::string_view itemHeader) {
   const auto guard = Guard();
+  FItemHeader = std::string(itemHeader);
   const int64_t length = FLogFile.Length();
+  FKnownLength = std::max<int64_t>(length, 0);
   if (length <= 0) return;
+  // Items numbered twice by an older version are counted as the file holds them.
+  FItemsCount = std::max(FItemsCount, CountItems());
+  if (const auto last = LastItemFrom(0)) FItemsCount = std::max(FItemsCount, *last);
+}
+
+// The number of the last item that starts at or after `from` (a line start),
+// up to the end of the file.
+std::optional<int32_t> TCustomLog::LastItemFrom(int64_t from) const {
+  if (!FItemHeader) return std::nullopt;
+  const int64_t length = FLogFile.Length();
+  if (length <= from) return std::nullopt;
   // The last header is near the end unless the last item is long: the end is
   // read first, and a growing part of the file while no header is found.
   std::string tail;
   for (int64_t chunk = kResumeChunk;; chunk *= 4) {
-    const int64_t from = std::max<int64_t>(length - chunk, 0);
-    if (FLogFile.ReadAt(from, static_cast<std::size_t>(length - from), tail) != 0) return;
-    if (from == 0) tail.insert(0, Utf8ToUtf16Bytes("\r\n"));  // the file's start is a line start
-    if (const auto last = LastItemNumber(tail, itemHeader)) {
-      FItemsCount = std::max(FItemsCount, *last);
-      return;
+    const int64_t start = std::max<int64_t>(length - chunk, from);
+    if (FLogFile.ReadAt(start, static_cast<std::size_t>(length - start), tail) != 0) {
+      return std::nullopt;
     }
-    if (from == 0) return;
+    if (start == from) tail.insert(0, Utf8ToUtf16Bytes("\r\n"));  // `from` is a line start
+    if (const auto last = LastItemNumber(tail, *FItemHeader)) return last;
+    if (start == from) return std::nullopt;
   }
+}
+
+int32_t TCustomLog::CountItems() const {
+  const int64_t length = FLogFile.Length();
+  if (!FItemHeader || length <= 0 || length > kCountLimit) return 0;
+  std::string bytes;
+  if (FLogFile.ReadAt(0, static_cast<std::size_t>(length), bytes) != 0) return 0;
+  bytes.insert(0, Utf8ToUtf16Bytes("\r\n"));
+  return CountHeaders(bytes, *FItemHeader);
+}
+
+// What other processes did to the current file since this one last looked:
+// started it afresh (the ring came round) or appended items.
+void TCustomLog::FollowOthers() {
+  if (!FLogFile.IsOpen()) return;
+  if (!FLogFile.IsFileAt(FFileName)) {
+    FLogFile.Close();
+    OpenOrCreate(FLogFile, FFileName);
+    FKnownLength = 0;
+    FItemsCount = 0;
+  }
+  const int64_t length = FLogFile.Length();
+  if (length < 0 || length == FKnownLength) return;
+  if (length < FKnownLength) {  // emptied meanwhile
+    FKnownLength = 0;
+    FItemsCount = 0;
+  }
+  if (const auto last = LastItemFrom(FKnownLength)) FItemsCount = *last;
+  FKnownLength = length;
+}
+
+// The file change another process has made already: the settings file names
+// a log file other than this one's current, changed no earlier than it. That
+// file becomes the current one and numbering carries on after its items.
+bool TCustomLog::FollowFileChange() {
+  TIniStore onDisk;
+  try {
+    onDisk = TIniStore::FromFile(TDataAccess::IniFilePath());
+  } catch (const Exception&) {
+    return false;
+  }
+  const auto stored = onDisk.Value(FDBIdent, "LogFileName");
+  if (!stored) return false;
+  const std::string name = NameInLogs(*stored);
+  if (name.empty() || name == StoredFileName()) return false;
+  std::string path = AppFilePath(kLogFolder, name);
+  if (platform::ModifiedAt(path) < platform::ModifiedAt(FFileName)) return false;
+  platform::AppendFile file;
+  if (file.OpenExisting(path) != 0) return false;
+  FLogFile = std::move(file);
+  FFileName = std::move(path);
+  const auto fileCount = onDisk.Value(FDBIdent, "LogFilesCount");
+  FFileCount = fileCount ? StrToIntDef(*fileCount, FFileCount) : FFileCount;
+  FKnownLength = 0;
+  FItemsCount = 0;
+  FollowOthers();
+  return true;
+}
+
+std::string TCustomLog::RingLockPath() const {
+  std::string name = FFileDefault;
+  const std::size_t at = name.find("%d");
+  if (at != std::string::npos) name.erase(at, 2);
+  return AppFilePath(kLogFolder, name + ".lock");
 }
 
 }  // namespace zv

@@ -6,9 +6,19 @@
 // The counters are not saved with every item: they are saved on a change of
 // file (before the new file's first item), at most once per kCounterSaveMs
 // otherwise, and with the other settings at exit (StoreSettings). At start
-// the count carries on from the larger of the stored count and the last item
-// in the current file, so a kill at any moment repeats no number; an item is
-// appended whole or not at all.
+// the count carries on from the largest of the stored count, the last item in
+// the current file and the number of items it holds, so a kill at any moment
+// repeats no number; an item is appended whole or not at all.
+//
+// Several processes may log into one ring (a console and `zvcc send` runs on
+// one home). Each item is numbered and written under a lock file beside the
+// ring, after whatever the others have appended since: the number follows
+// the file's last item, a file another process has started afresh is opened
+// again, and a file change another process has made (the settings file names
+// a newer file) is followed instead of made again. A save of the counters
+// takes part in the settings file's shared save and never moves them back:
+// the count stays at least what the file holds for the same log file, and a
+// newer log file named there is kept.
 //
 // The log costs the record, never the caller's work: a file that cannot be
 // written stops logging with one warning (the items meanwhile are lost). The
@@ -27,7 +37,9 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -102,6 +114,10 @@ class TCustomLog {
   static constexpr int kRetryMs = 5000;
   // How much of the end of the log file is read first when numbering resumes.
   static constexpr int64_t kResumeChunk = 64 * 1024;
+  // The items of a current file up to this size are counted at start.
+  static constexpr int64_t kCountLimit = 64 * 1024 * 1024;
+  // The longest wait for another process's item.
+  static constexpr int kRingLockMs = 5000;
 
  protected:
   // `dbIdent` names the settings section, `fileDefault` is the file-name
@@ -124,7 +140,8 @@ class TCustomLog {
   // A process killed between writing an item and saving the counters leaves
   // the stored count behind the file: numbering carries on after the larger
   // of the two. `itemHeader` is the text an item's first line starts with,
-  // before its number. Subclasses call it at the end of their construction.
+  // before its number; it also lets each item follow the items of other
+  // processes. Subclasses call it at the end of their construction.
   void ResumeNumbering(std::string_view itemHeader);
 
   int32_t FItemsCount = 0;  // number of the last item in the current file
@@ -135,12 +152,18 @@ class TCustomLog {
 
  private:
   using TWarnings = std::vector<std::string>;
+  void FollowOthers();
+  bool FollowFileChange();
+  std::optional<int32_t> LastItemFrom(int64_t from) const;
+  int32_t CountItems() const;
+  std::string RingLockPath() const;
   std::unique_lock<TTimedLock> Guard() const;
   std::string FileNameFor(int64_t fileNumber) const;
   std::string StoredFileName() const;
   void WriteItem(std::string_view action, std::string_view AMessage, std::string_view debugInfo,
                  TWarnings& warnings);
-  void SaveCounters(TWarnings& warnings);
+  // `now`: on the disk before it returns (a file change others must see).
+  void SaveCounters(TWarnings& warnings, bool now = false);
   void StartNextFile();
   void EnsureFileOpen();
   void Append(std::string_view text);
@@ -163,6 +186,11 @@ class TCustomLog {
   std::chrono::steady_clock::time_point FLastSave;
   std::mutex FSinkLock;
   TWarningSink FSink;  // guarded by FSinkLock
+  // Under FLock: the header that starts an item (set by ResumeNumbering) and
+  // the file's length after this process's last look at it or append.
+  std::optional<std::string> FItemHeader;
+  int64_t FKnownLength = 0;
+  int FMergeId = 0;  // of this log's part in the settings file's shared saves
 };
 
 }  // namespace zv

@@ -6,6 +6,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 #include "platform/file_replace.h"
 #include "platform/instance_lock.h"
@@ -27,7 +28,9 @@ struct TSharedStore {
   std::string FileName;
   TIniStore Ini;
   TDataAccess::TFileWriter Writer;  // empty: WriteIniFile
-  TDataAccess::TSaveMerge Merge;    // empty: the file is not shared
+  TDataAccess::TSaveMerge Merge;    // empty and no Extra: the file is not shared
+  std::map<int, TDataAccess::TSaveMerge> Extra;
+  int NextMergeId = 1;
   bool Saving = false;              // one thread is rendering and writing the file
   bool SaveAgain = false;           // a SaveIni gave up waiting; the saving thread writes once more
   bool SaveAgainToDisk = false;     // ... and wanted its save on the disk
@@ -50,8 +53,8 @@ std::optional<std::string> FindValue(std::string_view section, std::string_view 
 // under it; does nothing while the file is not shared.
 class TSharedSaveLock {
  public:
-  TSharedSaveLock(const std::string& path, const TDataAccess::TSaveMerge& merge) {
-    if (!merge) return;
+  TSharedSaveLock(const std::string& path, const std::vector<TDataAccess::TSaveMerge>& merges) {
+    if (merges.empty()) return;
     const auto result = FLock.LockWithin(TDataAccess::LockFilePath(),
                                          std::chrono::milliseconds(TDataAccess::kSaveWaitMs));
     if (result == platform::InstanceLock::Result::kHeldElsewhere) {
@@ -64,7 +67,7 @@ class TSharedSaveLock {
     } catch (const Exception&) {
       // Unreadable: nothing to carry over; the write reports what is wrong.
     }
-    merge(onDisk);
+    for (const TDataAccess::TSaveMerge& merge : merges) merge(onDisk);
   }
 
  private:
@@ -192,9 +195,11 @@ void SaveStore(TDataAccess::TFlush flush, std::chrono::milliseconds wait, bool h
       store.SaveAgainToDisk = false;
       const std::string path = store.FileName;
       const TDataAccess::TFileWriter writer = store.Writer;
-      const TDataAccess::TSaveMerge merge = store.Merge;
+      std::vector<TDataAccess::TSaveMerge> merges;
+      if (store.Merge) merges.push_back(store.Merge);
+      for (const auto& [id, merge] : store.Extra) merges.push_back(merge);
       guard.unlock();
-      const TSharedSaveLock shared(path, merge);
+      const TSharedSaveLock shared(path, merges);
       guard.lock();
       const std::string content = store.Ini.Render();
       guard.unlock();
@@ -230,6 +235,20 @@ void TDataAccess::ShareSaves(TSaveMerge merge) {
   TSharedStore& store = Shared();
   std::lock_guard guard(store.Lock);
   store.Merge = std::move(merge);
+}
+
+int TDataAccess::AddSaveMerge(TSaveMerge merge) {
+  TSharedStore& store = Shared();
+  std::lock_guard guard(store.Lock);
+  const int id = store.NextMergeId++;
+  store.Extra.emplace(id, std::move(merge));
+  return id;
+}
+
+void TDataAccess::RemoveSaveMerge(int id) {
+  TSharedStore& store = Shared();
+  std::lock_guard guard(store.Lock);
+  store.Extra.erase(id);
 }
 
 std::string TDataAccess::LockFilePath() { return IniFilePath() + ".lock"; }

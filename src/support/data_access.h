@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -63,6 +64,12 @@ class TDataAccess {
   // empty merge ends the sharing.
   using TSaveMerge = std::function<void(const TIniStore& onDisk)>;
   static void ShareSaves(TSaveMerge merge);
+  // A further merge of the same kind, for values of another owner (the log's
+  // counters beside the message numbering); it also makes every save shared.
+  // Runs after the ShareSaves merge. Returns the id RemoveSaveMerge takes; a
+  // merge that has been removed is not called by saves that start later.
+  static int AddSaveMerge(TSaveMerge merge);
+  static void RemoveSaveMerge(int id);
   static std::string LockFilePath();
 
   // Integer read: decimal, or hexadecimal after "$", "x" or "0x"; `aDefault`

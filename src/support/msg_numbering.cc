@@ -73,8 +73,14 @@ int32_t TMsgNumbering::Next() {
   if (!loaded) Load();
   {
     platform::MutexLock lock(FStateLock);
-    if (FLast != FLimit) return FLast = Advance(FLast, 1);
-    FReserving = true;  // the next save's merge reserves the block
+    if (FLast != FLimit) {
+      // While saves fail, every number tries again: the first save that
+      // succeeds records the blocks taken meanwhile, so that a kill after it
+      // repeats nothing.
+      if (!FSaveFailing) return FLast = Advance(FLast, 1);
+    } else {
+      FReserving = true;  // the next save's merge reserves the block
+    }
   }
   std::string warning;
   try {

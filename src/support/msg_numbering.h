@@ -2,7 +2,8 @@
 // in the settings file: the stored value (LastMsgNo) is at or beyond every
 // number handed out, so numbers never repeat after the program is killed at
 // any moment, at the cost of a gap of at most one block. Only a block's
-// reservation rewrites the file; a clean exit (PrepareExitSave, then the
+// reservation rewrites the file (and, after one could not be saved, each
+// number until a save succeeds); a clean exit (PrepareExitSave, then the
 // save) writes back the true last number, so an ordinary restart goes on
 // without a gap.
 //
@@ -55,7 +56,8 @@ class TMsgNumbering {
 
   // The next number. When the block is used up, a new one is reserved and
   // saved first; a block that cannot be saved is used all the same (numbering
-  // goes on, with one warning until a save succeeds again).
+  // goes on, with one warning until a save succeeds again), and every number
+  // after it tries the save again until one succeeds.
   int32_t Next();
 
   // The last number handed out.

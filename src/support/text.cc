@@ -1,8 +1,11 @@
 #include "support/text.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <vector>
+
+#include "platform/direction_controls.h"
 
 namespace zv {
 namespace {
@@ -236,6 +239,43 @@ std::string PadRight(std::string_view text, std::size_t width) {
   return out;
 }
 
+std::vector<std::string> WrapToWidth(std::string_view text, std::size_t width) {
+  width = std::max<std::size_t>(width, 1);
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (true) {
+    // The longest start of the rest that fits, and the last blank in it.
+    std::size_t end = start;
+    std::size_t units = 0;
+    std::size_t lastBlank = std::string_view::npos;
+    while (end < text.size()) {
+      std::size_t next = end;
+      const std::size_t size = DecodeUtf8(text, next) >= 0x10000 ? 2 : 1;
+      if (units + size > width) break;
+      if (text[end] == ' ') lastBlank = end;
+      units += size;
+      end = next;
+    }
+    if (end >= text.size()) {
+      lines.emplace_back(text.substr(start));
+      return lines;
+    }
+    // A blank right after the line is as good a break as one inside it.
+    if (text[end] == ' ') lastBlank = end;
+    std::size_t cut = lastBlank != std::string_view::npos ? lastBlank : end;
+    std::string line(text.substr(start, cut - start));
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    if (line.empty()) {  // only blanks before the break: the column's width of them
+      cut = end;
+      line = text.substr(start, cut - start);
+    }
+    lines.push_back(std::move(line));
+    start = cut;
+    while (start < text.size() && text[start] == ' ') ++start;
+    if (start >= text.size()) return lines;
+  }
+}
+
 std::string StrFormatV(const char* format, va_list args) {
   va_list copy;
   va_copy(copy, args);
@@ -286,7 +326,9 @@ std::string VisibleText(std::string_view utf8) {
     // A carriage return alone would move the cursor back over what the line
     // already shows (a carrier's id, a result's text): only a line end passes.
     const bool lineEnd = c == u'\r' && i + 1 < units.size() && units[i + 1] == u'\n';
-    if (lineEnd || c == u'\n' || c == u'\t' || (c >= 0x20 && c < 0x7F) || c > 0x9F) {
+    if (platform::IsDirectionControl(c)) {
+      shown += Utf8ToUtf16(platform::DirectionControlShown(c));
+    } else if (lineEnd || c == u'\n' || c == u'\t' || (c >= 0x20 && c < 0x7F) || c > 0x9F) {
       shown += c;
     } else if (c == 0x7F) {
       shown += u"^?";

@@ -21,8 +21,10 @@ std::string Utf16ToUtf8(std::u16string_view text);
 // A text that does not come from the program itself (the server's texts, files
 // the operator may not have written), made safe to show on a terminal: line
 // breaks and tabs stay; every other control character is shown as `cat -v`
-// shows it ("^[" for ESC, "^?" for DEL, "M-^[" for the C1 control U+009B); bad
-// UTF-8 becomes U+FFFD. So no text can send the terminal an escape sequence.
+// shows it ("^[" for ESC, "^?" for DEL, "M-^[" for the C1 control U+009B), and
+// the direction controls as their code ("<U+202E>"); bad UTF-8 becomes U+FFFD.
+// So no text can send the terminal an escape sequence or turn the order of
+// what a line shows.
 std::string VisibleText(std::string_view utf8);
 std::size_t Utf16Length(std::string_view text);
 
@@ -51,6 +53,13 @@ bool ContainsNoCase(std::string_view text, std::string_view part);
 
 // Pads `text` with blanks on the right to `width` UTF-16 units; never cuts.
 std::string PadRight(std::string_view text, std::size_t width);
+
+// `text` cut into lines of at most `width` UTF-16 units (at least 1), for a
+// column of a table: a line breaks after the last blank that lets it fit, or,
+// in a word longer than the column, where the column ends; the blanks at a
+// break are dropped. A character is never cut in two. The empty text gives
+// one empty line.
+std::vector<std::string> WrapToWidth(std::string_view text, std::size_t width);
 
 // printf-style formatting into a std::string.
 std::string StrFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));

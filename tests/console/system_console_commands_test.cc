@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "carriers/carriers_console.h"
 #include "console/console_fixture.h"
 
 namespace zv::testing {
@@ -164,6 +165,34 @@ TEST_F(CommandsTest, TextsFromFilesCannotSendTheTerminalEscapes) {
   EXPECT_THAT(out, HasSubstr("help " + shown + "\n"));
   EXPECT_EQ(Console().CmdPrompt(), "P^[[2J>");
   EXPECT_THAT(Run("car /s", {"0"}), HasSubstr("Current carrier Id: 3 - T^[[5m (pM-^[)"));
+}
+
+// Texts longer than their column go on below, in the same column: the next
+// column never starts right after a name ("SMS Gateway, EuropeSMS Gateway").
+TEST_F(CommandsTest, LongCarrierTextsStayInTheirColumns) {
+  auto carrier = [](const char* id, const char* name, const char* type, const char* address) {
+    return std::string("<carrier><carrierId>") + id + "</carrierId><carrierName>\"" + name +
+           "\"</carrierName><msgLength>160</msgLength><carrierType>2</carrierType>"
+           "<carrierTypeStr>\"" + type + "\"</carrierTypeStr><addressType>2</addressType>"
+           "<addressTypeStr>\"" + address + "\"</addressTypeStr><carrierInfo>\"\"</carrierInfo>"
+           "</carrier>";
+  };
+  std::ofstream(FFolder.Path() / "Settings" / "ZVCarriers.ccr", std::ios::binary)
+      << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<carriers>" +
+             carrier("3", "SMS Gateway, Europe", "SMS Gateway", "phone number") +
+             carrier("4", "Paging terminal for the north wing", "TAP Modem", "pager id") +
+             carrier("5", "Pager", "A-very-long-type-name", "pager id") + "</carriers>\n";
+  Console().Carriers().LoadFromFile();
+  const std::string out = Run("car /a");
+  EXPECT_THAT(out, HasSubstr("\n"
+                             "  3            SMS Gateway,       SMS Gateway    phone number   \n"
+                             "               Europe\n"
+                             "  4            Paging terminal    TAP Modem      pager id       \n"
+                             "               for the north wing\n"
+                             "  5            Pager              A-very-long-ty pager id       \n"
+                             "                                  pe-name\n"
+                             "-----"))
+      << out;
 }
 
 }  // namespace

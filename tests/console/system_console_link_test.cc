@@ -53,6 +53,61 @@ TEST_F(LinkEventsTest, TheRoadOfAStartLogsInLoadsSavesAndConfirms) {
   EXPECT_TRUE(Console().IsConnected());
 }
 
+TEST_F(LinkEventsTest, AfterReadyANoticeShowsTheServersTextAndPagesStillGoOut) {
+  for (int32_t code : {0, 1, 3, 8, 11}) {
+    SCOPED_TRACE(code);
+    FSent.clear();
+    RecordingClient& client = Attach();
+    client.Login(2, "Welcome");
+    client.OnLoadObjects(true, TZVEditObject::eoCarrier, "loaded");
+    client.Connection(true, 12, "ready");
+    Output();
+    const std::string text = "Zorvane Server notice " + std::to_string(code);
+    client.ServerConnection(false, code, text);
+    const std::string shown = Output();
+    EXPECT_THAT(shown, HasSubstr("\n" + text + "\nZorvane Send >"));
+    EXPECT_THAT(shown, Not(HasSubstr("raw frame")));
+    EXPECT_THAT(shown, Not(HasSubstr("Cannot find Zorvane Server")));
+    EXPECT_THAT(Run("stat"), HasSubstr("Connected to the server: Yes"));
+    EXPECT_THAT(Run("555,Next"), Not(HasSubstr("not sent")));
+    ASSERT_EQ(FSent.size(), 1u);
+    // A start on the live link changes nothing: the page after it goes out too.
+    Run("start");
+    EXPECT_THAT(Run("556,After start"), Not(HasSubstr("waits until the server is ready")));
+    EXPECT_EQ(FSent.size(), 2u);
+    EXPECT_FALSE(Console().LinkStarting());
+    Console().Stop();
+  }
+}
+
+TEST_F(LinkEventsTest, WhatTheLinkDeliversAfterItsEndingIsNotShown) {
+  RecordingClient& client = Attach();
+  client.Login(2, "Welcome");
+  client.Connection(true, 12, "ready");
+  Output();
+  // Both wait in the link's queue, as the server's ending and the reader's
+  // report of the closed socket do.
+  client.PostInfo("acc", "Zorvane Server disconnects the client", "raw", TTcpCommand::tcpConnect,
+                  false, 0, 7);
+  client.PostInfo("acc", "Connection to 127.0.0.1:6022 lost at now", "reset",
+                  TTcpCommand::tcpConnect, false, 0, 10);
+  platform::MessageDispatcher::Main().DispatchPending();
+  platform::MessageDispatcher::Main().DispatchPending();
+  EXPECT_EQ(Console().ClientServer(), nullptr);
+  const std::string shown = Output();
+  EXPECT_THAT(shown, HasSubstr("Zorvane Server disconnects the client"));
+  EXPECT_THAT(shown, Not(HasSubstr("Lost connection")));
+  EXPECT_THAT(Log(), Not(HasSubstr("Connection Lost")));
+}
+
+TEST_F(LinkEventsTest, LocalLinkConfirmsReadinessBeforeTheHeldPagesGo) {
+  RecordingClient& client = Attach(1);
+  client.Connection(true, 2, "connected");
+  EXPECT_THAT(Run("555,Early"), HasSubstr("waits until the server is ready"));
+  client.OnLoadObjects(true, TZVEditObject::eoCarrier, "loaded");
+  EXPECT_EQ(client.Calls, (std::vector<std::string>{"ready", "send"}));
+}
+
 TEST_F(LinkEventsTest, LocalLinkPrintsItsOwnReadyLineWithoutPrompt) {
   RecordingClient& client = Attach(1);
   Output();

@@ -82,6 +82,31 @@ class LinkTest(zvcc_e2e.SimulatorTestCase):
         screen.type_line("q")
         self.assertEqual(screen.wait_exit(), 0)
 
+    def test_a_notice_after_ready_leaves_the_link_up(self):
+        """A CONNECT that fails nothing and ends nothing, after readiness: its
+        text is shown as a line, and the next page, `stat` and a `start` on the
+        live link all find the link up."""
+        for code in (0, 1, 3, 8, 11):
+            with self.subTest(code=code):
+                sim, screen = self.started("--notice-after-ready", str(code))
+                notice = "Zorvane Server notice %d: the link stays up" % code
+                screen.wait_for(lambda s: notice in s.lines(), "the notice as a line")
+                self.assertNotIn("\x02", screen.text())
+                screen.type_line("555,Hello")
+                screen.wait_for(lambda s: s.text().count("Message Result:") == 1,
+                                "the first result")
+                screen.type_line("stat", PROMPT)
+                screen.wait_text("Connected to the server: Yes")
+                screen.type_line("start", PROMPT)
+                screen.type_line("556,Again")
+                screen.wait_for(lambda s: s.text().count("Message Result:") == 2,
+                                "the result of the page after start")
+                self.assertNotIn("not sent", screen.text())
+                self.assertNotIn("waits until the server is ready", screen.text())
+                self.assertEqual(len(commands(sim.frames(), "MSG_SEND")), 2)
+                screen.type_line("q")
+                self.assertEqual(screen.wait_exit(), 0)
+
     def test_nothing_listening(self):
         sim = self.simulator()
         port = sim.port
@@ -119,6 +144,9 @@ class LinkTest(zvcc_e2e.SimulatorTestCase):
                 self.assertIn("Connected to the server: No", out)
                 if shown:
                     self.assertIn(shown, out)
+                if options[0] == "--end-after-ready":
+                    # The closed socket that follows the ending is not a second one.
+                    self.assertNotIn("Lost connection to the server", out)
                 self.assertNotIn("\x1b", out)
 
     def test_protocol_17_is_answered_in_17(self):

@@ -91,6 +91,28 @@ class LocalLinkTest(unittest.TestCase):
         screen.type_line("q")
         self.assertEqual(screen.wait_exit(), 0)
 
+    def test_a_notice_after_ready_leaves_the_link_up(self):
+        """A connect event that fails nothing and ends nothing, after
+        readiness: its text is shown, and the next page goes out."""
+        self.bus = PrivateBus()
+        for code in (0, 3, 8, 11):
+            with self.subTest(code=code):
+                self.sim = Simulator("--notice-after-ready", str(code), bus=self.bus)
+                screen = Screen(self.inst, env=self.bus.env())
+                screen.wait_prompt(PROMPT)
+                screen.type_line("start")
+                notice = "Zorvane Server notice %d: the link stays up" % code
+                screen.wait_for(lambda s: notice in s.lines(), "the notice as a line")
+                screen.type_line("555,Hello")
+                screen.wait_text("Message Result:")
+                self.assertNotIn("not sent", screen.text())
+                screen.type_line("stat", PROMPT)
+                screen.wait_text("Connected to the server: Yes")
+                screen.type_line("q")
+                self.assertEqual(screen.wait_exit(), 0, screen.text())
+                self.sim.remove()
+                self.sim = None
+
     def test_server_endings_and_refusals_end_the_link(self):
         """zvsim's misbehaviour on the bus: each ends the link, and the console
         carries on."""

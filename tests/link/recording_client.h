@@ -27,7 +27,10 @@ class RecordingClient : public TZVServerClient {
   }
   void LogOut(const std::string&) override {}
   void ReConnect(const std::string&, const std::string&) override {}
-  void ConfirmReady() override { ++Ready; }
+  void ConfirmReady() override {
+    ++Ready;
+    Calls.push_back("ready");
+  }
   void LoadClientCarriers(TZVCarriersConsole&) override { ++Loads; }
   void DeleteAllMsgs(const std::string&) override {}
   void DeleteOldMsgs(const std::string&, int32_t) override {}
@@ -35,16 +38,22 @@ class RecordingClient : public TZVServerClient {
   void SendMessage(const TStringList& msgData) override {
     if (!Refusal.empty()) throw EZVException(Refusal);
     FSent.push_back(msgData);
+    Calls.push_back("send");
   }
 
   // Raises what the link's records would raise on the main thread.
   void Connection(bool success, int32_t code, const std::string& msg) {
     DoConnectResult(success, code, msg, "debug");
   }
+  // The same as the server's own notice, whose debug detail is its raw text.
+  void ServerConnection(bool success, int32_t code, const std::string& msg) {
+    DoConnectResult(success, code, msg, "raw frame", TInfoSource::isServer);
+  }
   void Login(int32_t code, const std::string& msg) { DoLoginResult(code, msg, "debug", "acc"); }
 
   int Starts = 0, Stops = 0, Ready = 0, Loads = 0;
   std::vector<std::string> Logins;
+  std::vector<std::string> Calls;  // "ready" and "send", in the order made
   std::string Refusal;  // SendMessage throws this when set
 
  private:

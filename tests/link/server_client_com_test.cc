@@ -53,6 +53,9 @@ class ServerClientComTest : public ::testing::Test {
     ref.OnConnectInfo = [this](int32_t code, const std::string& msg) {
       Events.push_back("connect " + std::to_string(code) + " " + msg);
     };
+    ref.OnServerNotice = [this](int32_t code, const std::string& msg) {
+      Events.push_back("notice " + std::to_string(code) + " " + msg);
+    };
     ref.OnLoginRequest = [this](int32_t code, const std::string&) {
       Events.push_back("request " + std::to_string(code));
     };
@@ -216,15 +219,17 @@ TEST_F(ServerClientComTest, AFailedStartPostsCode3WithTheBusReasonAndKeepsNoServ
 
 TEST_F(ServerClientComTest, OtherAccountsEventsAndDuplicateLoginsAreIgnored) {
   FakeLocalServer server(FBus->Address(), {});
-  StartAndLogIn();
+  TZVServerClientCom& client = StartAndLogIn();
   Events.clear();
   server.Emit("OnLogin", {false, int32_t{3}, std::string("refused"), std::string("Other")});
   server.Emit("OnConnect", {false, int32_t{7}, std::string("bye"), std::string("Other")});
   server.Emit("OnZVMessage", Result("Other", 1));
   server.Emit("OnLogin", {false, int32_t{6}, std::string("twice"), kMe});
-  server.Emit("OnConnect", {true, int32_t{8}, std::string("noted"), kMe});  // a fence
+  // A fence: on the logged-in link it is the server's notice.
+  server.Emit("OnConnect", {false, int32_t{8}, std::string("noted"), kMe});
   ASSERT_TRUE(Until([&] { return !Events.empty(); }));
-  EXPECT_THAT(Events, ElementsAre("connect 8 noted"));
+  EXPECT_THAT(Events, ElementsAre("notice 8 noted"));
+  EXPECT_TRUE(client.IsActive());
   EXPECT_TRUE(Messages.empty());
   EXPECT_EQ(FContext->Stops, 0);
 }

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <future>
@@ -203,6 +204,60 @@ TEST_F(TcpClientTest, AServerThatHangsUpMidFrameIsALostConnection) {
   Start(server.Port());
   DispatchUntil([&] { return FContext.Stops > 0; }, "the stop");
   EXPECT_TRUE(Saw("connect 10 Connection to 127.0.0.1:")) << Events.back();
+}
+
+TEST_F(TcpClientTest, AReplyThatCannotBeReadIsNamedInTheLossAndTheLog) {
+  struct Case {
+    const char* what;
+    std::string reply;
+    std::string named;  // what the loss's line says after "lost at <time>"
+  };
+  const Case cases[] = {
+      {"a header without its separators", BuildFrame("12" + std::string(30, 'x')),
+       ": zVP protocol error: Message header is corrupted. A date separator (0x1F) is missing."},
+      {"a carrier list with a bad record",
+       FakeServer::Reply(TTcpCommand::tcpLoad, 19,
+                         "1,A\x1E"
+                         "0,B"),
+       ": zVP protocol error: The carrier list cannot be read: Error creating a carrier "
+       "object. Object id must be greater than \"0\""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Events.clear();
+    FContext.Stops = 0;
+    FakeServer server([&c](const TZVRemoteMsg&) -> std::vector<std::string> { return {c.reply}; });
+    Start(server.Port());
+    DispatchUntil([&] { return FContext.Stops > 0; }, "the stop");
+    ASSERT_FALSE(Events.empty());
+    EXPECT_THAT(Events.back(), ::testing::StartsWith("connect 10 Connection to 127.0.0.1:"));
+    EXPECT_THAT(Events.back(), ::testing::EndsWith(c.named));
+    const std::string log = FContext.LogText();
+    const std::size_t line = log.rfind("Description: Connection to 127.0.0.1:");
+    ASSERT_NE(line, std::string::npos);
+    EXPECT_THAT(log.substr(line, log.find('\r', line) - line), ::testing::EndsWith(c.named));
+    FContext.Dispatch();  // the stop it asked for, before the next case's client
+  }
+}
+
+TEST_F(TcpClientTest, AStartOnALiveConnectionThatIsNotUpAsksTheServerToStartOver) {
+  FakeServer server([](const TZVRemoteMsg& request) -> std::vector<std::string> {
+    if (request.Msg().rfind("Connecting", 0) != 0) return {};
+    return {FakeServer::Reply(TTcpCommand::tcpConnect, kConnFailed, "not now")};
+  });
+  TZVServerClientTcp& client = Start(server.Port());
+  DispatchUntil([&] { return Saw("connect 3 not now") && !client.Busy(); }, "the failed start");
+  EXPECT_FALSE(client.IsActive());
+  client.StartZVServer();
+  const std::string again = "CONNECT 1 Trying to reconnect to 127.0.0.1:" +
+                            std::to_string(server.Port());
+  DispatchUntil(
+      [&] {
+        const auto got = server.Received();
+        return std::find(got.begin(), got.end(), again) != got.end();
+      },
+      "the reconnect notice");
+  EXPECT_EQ(server.Connections(), 1);
 }
 
 TEST_F(TcpClientTest, NothingListeningIsReportedWithTheOperatorText) {

@@ -30,6 +30,9 @@ struct Listener {
     client.OnSysError = [this](int32_t code, const std::string& msg) {
       Events.push_back("sys " + std::to_string(code) + " " + msg);
     };
+    client.OnServerNotice = [this](int32_t code, const std::string& msg) {
+      Events.push_back("notice " + std::to_string(code) + " " + msg);
+    };
     client.OnLoadObjects = [this](bool ok, TZVEditObject kind, const std::string& msg) {
       Events.push_back("load " + std::to_string(ok) + " " + std::to_string(static_cast<int>(kind)) +
                        " " + msg);
@@ -164,6 +167,81 @@ TEST_F(ServerClientTest, StoppingEventsInsideTheServerCallbackAreDeferred) {
     EXPECT_EQ(FContext->Stops, 0) << code;
     FContext->Dispatch();
     EXPECT_EQ(FContext->Stops, 1) << code;
+  }
+}
+
+TEST_F(ServerClientTest, OnALoggedInLinkANoticeKeepsTheLinkUpAndShowsTheServersText) {
+  struct Case {
+    int32_t code;
+    bool success;     // as the reader counts the code
+    bool loggedIn;    // the server accepted the login first
+    const char* shown;
+    bool active;      // IsActive afterwards
+    bool stops;
+  };
+  const Case cases[] = {
+      {0, false, true, "notice 0 m", true, false},
+      {1, false, true, "notice 1 m", true, false},
+      {3, false, true, "notice 3 m", true, false},
+      {8, false, true, "notice 8 m", true, false},
+      {11, false, true, "notice 11 m", true, false},
+      {42, false, true, "notice 42 m", true, false},
+      {2, true, true, "connect 2 m", true, false},
+      {7, false, true, "connect 7 m", false, true},
+      {10, false, true, "connect 10 m", false, true},  // the server's raw text is never shown
+      // Before the login a notice is a connection result like any other.
+      {3, false, false, "connect 3 m", false, false},
+      {8, false, false, "connect 8 m", false, false},
+  };
+  for (const Case& c : cases) {
+    RecordingClient& client = Make(2);
+    client.Connection(true, 12, "ready");
+    if (c.loggedIn) client.Login(2, "welcome");
+    FListener.Events.clear();
+    client.ServerConnection(c.success, c.code, "m");
+    ASSERT_EQ(FListener.Events.size(), 1u) << c.code;
+    EXPECT_EQ(FListener.Events[0], c.shown) << c.code;
+    EXPECT_EQ(client.IsActive(), c.active) << c.code << (c.loggedIn ? " logged in" : "");
+    EXPECT_EQ(FContext->Stops, c.stops ? 1 : 0) << c.code;
+  }
+  // The client's own notice that its connect completed may come after the
+  // login: it does not take the link down either.
+  RecordingClient& client = Make(2);
+  client.Login(2, "welcome");
+  client.Connection(true, 12, "ready");
+  client.Connection(false, 0, "Connection request completed");
+  EXPECT_TRUE(client.IsActive());
+  EXPECT_EQ(FListener.Events.back(), "connect 0 Connection request completed");
+}
+
+TEST_F(ServerClientTest, WhatFollowsAResultThatEndsTheLinkIsDropped) {
+  struct Case {
+    TTcpCommand cmd;
+    int32_t code;
+    const char* shown;
+  };
+  const Case cases[] = {
+      {TTcpCommand::tcpConnect, 6, "connect 6 bye"},
+      {TTcpCommand::tcpConnect, 7, "connect 7 bye"},
+      {TTcpCommand::tcpConnect, 9, "connect 9 bye"},
+      {TTcpCommand::tcpConnect, 13, "connect 13 bye"},
+      {TTcpCommand::tcpLogin, 3, "error 3 \r\nbye"},
+      {TTcpCommand::tcpLogin, 4, "error 4 \r\nbye"},
+      {TTcpCommand::tcpLogin, 6, "error 6 bye"},
+  };
+  for (const Case& c : cases) {
+    RecordingClient& client = Make(2);
+    FListener.Events.clear();
+    // The server ends the link and closes; the reader then reports the loss,
+    // before the owner's stop has run.
+    client.PostInfo("acc", "bye", "d", c.cmd, false, 0, c.code);
+    client.PostInfo("acc", "Connection to 127.0.0.1:6022 lost at now", "reset",
+                    TTcpCommand::tcpConnect, false, 0, 10);
+    client.PostInfo("acc", "late", "d", TTcpCommand::tcpLogin, true, 0, 1);
+    FContext->Dispatch();
+    EXPECT_EQ(FListener.Events, std::vector<std::string>{c.shown}) << c.code;
+    EXPECT_EQ(FContext->Stops, 1) << c.code;
+    EXPECT_THAT(FContext->LogText(), Not(HasSubstr("Connection Lost"))) << c.code;
   }
 }
 

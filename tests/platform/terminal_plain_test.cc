@@ -151,6 +151,25 @@ TEST_F(PlainTerminalTest, EchoShowsControlCharactersInCaretNotation) {
   EXPECT_EQ(Screen(), "a^Mb^[[2J\tc^?M-^[d \xc3\xa9\n");
 }
 
+TEST_F(PlainTerminalTest, EchoShowsDirectionControlsByTheirCode) {
+  const struct {
+    std::string typed;
+    std::string echo;
+  } cases[] = {
+      {"555,\u202Egnp.exe", "555,<U+202E>gnp.exe"},
+      {"\u2066a\u2069\u200E\u200F\u061C\u202A", "<U+2066>a<U+2069><U+200E><U+200F><U+061C><U+202A>"},
+      // A cut sequence and the neighbours of the controls stay as they came.
+      {"\u2029\u2065 \xe2\x80", "\u2029\u2065 \xe2\x80"},
+  };
+  std::string screen;
+  for (const auto& c : cases) {
+    Type(c.typed + "\n");
+    EXPECT_EQ(FTerm->ReadLine(false), c.typed);
+    screen += c.echo + "\n";
+  }
+  EXPECT_EQ(Screen(), screen);
+}
+
 TEST_F(PlainTerminalTest, EndOfInputEndsAfterALastLineWithoutLineEnd) {
   Type("quit");
   EndInput();

@@ -309,5 +309,63 @@ TEST_F(CustomLogTest, AStoppedLogTriesAgainOnlyAfterItsRetryInterval) {
   EXPECT_NE(warnings[1].find("; 3 items were not logged."), std::string::npos) << warnings[1];
 }
 
+// Two logs on one ring stand for two processes of one home (a console and a
+// `zvcc send` run): whoever writes, each item follows the last one in the
+// file, and a change of file made by one is followed by the other, never made
+// again (which would empty the file the first one started).
+TEST_F(CustomLogTest, LogsSharingTheRingNumberAfterEachOther) {
+  const struct {
+    const char* order;  // which log writes each item: A or B
+    std::u16string file1;
+    std::u16string file2;
+  } cases[] = {
+      {"AABBBA", u"1:A\r\n2:A\r\n3:B\r\n4:B\r\n", u"1:B\r\n2:A\r\n"},
+      {"ABABAB", u"1:A\r\n2:B\r\n3:A\r\n4:B\r\n", u"1:A\r\n2:B\r\n"},
+      {"BAAAAA", u"1:B\r\n2:A\r\n3:A\r\n4:A\r\n", u"1:A\r\n2:A\r\n"},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove(File(1));
+    std::filesystem::remove(File(2));
+    StartWith("[TestLog]\r\nMaxFiles=3\r\nMaxItems=4\r\n");
+    TTestLog a;
+    TTestLog b;
+    for (const char* who = c.order; *who != 0; ++who) Log(*who == 'A' ? a : b, std::string(1, *who));
+    EXPECT_EQ(ReadUtf16(File(1)), c.file1) << c.order;
+    EXPECT_EQ(ReadUtf16(File(2)), c.file2) << c.order;
+    EXPECT_EQ(a.LogFileName(), File(2).string()) << c.order;
+  }
+}
+
+// A save of one process's counters never moves them back behind what another
+// one saved, and the next run carries on from what the file holds, also when
+// an older version numbered items twice.
+TEST_F(CustomLogTest, SavedCountersNeverMoveBackAndARunCarriesOnFromTheFile) {
+  StartWith("[TestLog]\r\nMaxItems=100\r\n");
+  {
+    TTestLog console;
+    Log(console, "ccc");
+    console.Save();
+    {
+      TTestLog send;
+      Log(send, std::string(10, 's'));
+      send.Save();
+    }
+    // The console's exit save, its counters unchanged since item 3.
+    console.StoreSettings();
+    TDataAccess::SaveIni();
+  }
+  Restart();
+  EXPECT_EQ(Stored("LogItemsCount"), 13);
+
+  // Items 1 to 3, then 2 to 4 again: six items; the stored count says 4.
+  WriteBytes(File(1), std::string("1\0:\0a\0\r\0\n\0", 10) + std::string("2\0:\0a\0\r\0\n\0", 10) +
+                          std::string("3\0:\0a\0\r\0\n\0", 10) + std::string("2\0:\0b\0\r\0\n\0", 10) +
+                          std::string("3\0:\0b\0\r\0\n\0", 10) + std::string("4\0:\0b\0\r\0\n\0", 10));
+  StartWith("[TestLog]\r\nMaxItems=100\r\nLogItemsCount=4\r\nLogFileName=test1.log\r\n");
+  TTestLog next;
+  Log(next, "n");
+  EXPECT_EQ(ReadUtf16(File(1)).substr(30), u"7:n\r\n");
+}
+
 }  // namespace
 }  // namespace zv

@@ -182,5 +182,51 @@ TEST_F(MsgNumberingTest, ABlockThatCannotBeSavedCostsOneWarningNotTheNumbers) {
   EXPECT_EQ(Stored(), 4 * kBlock);
 }
 
+
+// Blocks reserved while the disk is full (the run: a file at 576 while
+// numbers up to 1504 went out). Once the disk has room again, the first save
+// of any kind records them, and the exit save the true last number, so only a
+// kill before any save succeeds can repeat a number.
+TEST_F(MsgNumberingTest, NumbersDrawnWhileSavesFailReachTheFileWithTheNextSave) {
+  enum class TAfter { kExitSave, kDrawThenKill, kOtherSaveThenKill };
+  const struct {
+    TAfter after;
+    int32_t atLeast;  // the stored value must not be below it
+  } cases[] = {{TAfter::kExitSave, 1504},
+               {TAfter::kDrawThenKill, 1505},
+               {TAfter::kOtherSaveThenKill, 1504}};
+  for (const auto& c : cases) {
+    Store(0);
+    Restart();
+    {
+      TMsgNumbering numbering("ConsoleSys", "LastMsgNo");
+      numbering.Load();
+      for (int32_t i = 1; i <= 576; ++i) ASSERT_EQ(numbering.Next(), i);
+      ASSERT_EQ(Stored(), 576);
+      {
+        const testutil::TFileSizeLimit fullDisk(4);
+        for (int32_t i = 577; i <= 1504; ++i) ASSERT_EQ(numbering.Next(), i);
+      }
+      switch (c.after) {
+        case TAfter::kExitSave:
+          ExitSave(numbering);
+          break;
+        case TAfter::kDrawThenKill:
+          EXPECT_EQ(numbering.Next(), 1505);
+          break;
+        case TAfter::kOtherSaveThenKill:
+          TDataAccess::SaveIni();
+          break;
+      }
+    }
+    Restart();
+    const int32_t stored = Stored();
+    EXPECT_GE(stored, c.atLeast) << static_cast<int>(c.after);
+    if (c.after == TAfter::kExitSave) {
+      EXPECT_EQ(stored, 1504);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zv

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "support/exceptions.h"
 #include "support/int_text.h"
 
@@ -100,8 +103,41 @@ TEST(VisibleTextTest, ControlsAreShownNotObeyed) {
       {"del\x7f", "del^?"},
       {"csi\u009b", "csiM-^["},
       {"bad\xff", "bad\uFFFD"},
+      // The direction controls would reorder what the line shows.
+      {"\u202Etxt.exe", "<U+202E>txt.exe"},
+      {"a\u202Ab\u202Bc\u202Cd\u202De", "a<U+202A>b<U+202B>c<U+202C>d<U+202D>e"},
+      {"\u2066x\u2067y\u2068z\u2069", "<U+2066>x<U+2067>y<U+2068>z<U+2069>"},
+      {"\u200Em\u200Fn\u061Co", "<U+200E>m<U+200F>n<U+061C>o"},
+      // Their neighbours are ordinary text.
+      {"\u2029\u202F\u2065\u206A\u200D\u061B", "\u2029\u202F\u2065\u206A\u200D\u061B"},
   };
   for (const auto& c : cases) EXPECT_EQ(VisibleText(c.in), c.out) << c.in;
+}
+
+TEST(WrapToWidthTest, LinesFitTheColumnAndBreakAtBlanks) {
+  using Lines = std::vector<std::string>;
+  const struct {
+    std::string_view text;
+    std::size_t width;
+    Lines lines;
+  } cases[] = {
+      {"", 18, {""}},
+      {"Pager", 18, {"Pager"}},
+      {"exactly eighteen x", 18, {"exactly eighteen x"}},
+      {"SMS Gateway, Europe", 18, {"SMS Gateway,", "Europe"}},
+      {"SMS Gateway,   Europe", 18, {"SMS Gateway,", "Europe"}},
+      {"abcdefghij", 4, {"abcd", "efgh", "ij"}},
+      {"ab cdefghij", 4, {"ab", "cdef", "ghij"}},
+      {"abcd efgh", 4, {"abcd", "efgh"}},
+      {"trailing   ", 8, {"trailing"}},
+      {"      ab", 3, {"   ", "ab"}},
+      // Counted in UTF-16 units; neither a two-unit character nor a UTF-8
+      // sequence is cut in two.
+      {"\u00e9\u00e9\u00e9\u00e9", 3, {"\u00e9\u00e9\u00e9", "\u00e9"}},
+      {"a\U0001F600b", 2, {"a", "\U0001F600", "b"}},
+      {"abc", 0, {"a", "b", "c"}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(WrapToWidth(c.text, c.width), c.lines) << c.text;
 }
 
 }  // namespace

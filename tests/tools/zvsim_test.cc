@@ -283,6 +283,8 @@ TEST(ZvsimSession, MisbehavesAsTold) {
          o.Misbehaviour.EndCode = kConnAdminDisconnects;
        },
        "CONNECT 2; LOGIN 1", "LOAD 19", "CONNECT 12; MSG_SEND 0; MSG_SEND 0; CONNECT 9; close"},
+      {"a notice that ends nothing", [](TSimOptions& o) { o.Misbehaviour.NoticeCode = kConnFailed; },
+       "CONNECT 2; LOGIN 1", "LOAD 19", "CONNECT 12; CONNECT 3"},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -393,6 +395,7 @@ TEST(ZvsimOptions, ReadsTheCommandLine) {
   EXPECT_EQ(good.Options.Misbehaviour.EndCode, kConnTimeoutDisconnects);
   EXPECT_EQ(good.Options.Misbehaviour.Spoils.at(TSimStage::stLoad), TSpoil::spAbort);
   EXPECT_EQ(good.Options.Misbehaviour.SplitPauseMs, 20);
+  EXPECT_EQ(ParseOptions({"--notice-after-ready", "0"}).Options.Misbehaviour.NoticeCode, 0);
   EXPECT_EQ(ParseOptions({"--delay", "5", "--help"}).Outcome, TParsedOptions::TOutcome::poHelp);
   const TParsedOptions bus = ParseOptions({"--dbus", "system", "--no-tcp"});
   EXPECT_EQ(bus.Options.Bus, platform::DBusBusKind::kSystem);
@@ -402,6 +405,8 @@ TEST(ZvsimOptions, ReadsTheCommandLine) {
   const std::vector<std::pair<std::vector<std::string>, std::string>> bad = {
       {{"--port", "65536"}, "--port"},
       {{"--end-after-ready", "8"}, "--end-after-ready"},
+      {{"--notice-after-ready", "7"}, "--notice-after-ready"},
+      {{"--notice-after-ready", "2"}, "--notice-after-ready"},
       {{"--connect-code", "6"}, "--connect-code"},
       {{"--account", "nopassword"}, "--account"},
       {{"--delay"}, "--delay"},

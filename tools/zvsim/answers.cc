@@ -41,6 +41,10 @@ std::string EndText(int32_t code) {
   }
 }
 
+std::string NoticeText(int32_t code) {
+  return StrFormat("Zorvane Server notice %d: the link stays up", static_cast<int>(code));
+}
+
 TSendOrder ReadSendOrder(const std::string& body) {
   TSendOrder order;
   const std::size_t separator = body.find(kResultSeparator);

@@ -24,6 +24,8 @@ std::string LoginText(TZVLoginResult result, const std::string& user);
 
 // The description that goes with ending a ready link with `code`.
 std::string EndText(int32_t code);
+// The description of a notice with `code` that leaves the link up.
+std::string NoticeText(int32_t code);
 
 // A send order: the message text, 0x03, then "," between the message number,
 // carrier id, address, priority, age limit, subject and account id, none of

@@ -246,6 +246,9 @@ TSimBusServer::TReply TSimBusServer::ClientReady(const TArgs& args) {
     ConnectEvent(true, kConnClientReady,
                  "Zorvane Server is ready for messages from \"" + account + "\"", account);
     const TMisbehaviour& misbehaviour = FContext.Options.Misbehaviour;
+    if (misbehaviour.NoticeCode) {
+      ConnectEvent(false, *misbehaviour.NoticeCode, NoticeText(*misbehaviour.NoticeCode), account);
+    }
     for (int32_t i = 1; i <= misbehaviour.FloodCount; ++i) {
       ResultEvent(i, account, "zvsim",
                   StrFormat("Unsolicited result %d of %d", static_cast<int>(i),

@@ -28,6 +28,11 @@ bool IsEndCode(int32_t code) {
          code == kConnTimeoutDisconnects;
 }
 
+bool IsNoticeCode(int32_t code) {
+  return code == kConnRequesting || code == kConnConnect || code == kConnFailed ||
+         code == kConnUserDisconnects || code == kConnNotConnected;
+}
+
 std::string EmptyFrame() { return std::string(2, '\0'); }
 
 std::string TopBitLengthFrame(std::string_view frame) {

@@ -43,6 +43,7 @@ struct TMisbehaviour {
   std::optional<int32_t> SplitPauseMs;  // frames go in three pieces this far apart
   bool RefuseConnection = false;        // CONNECT 6 instead of 2 and no login request
   int32_t EndCode = 0;                  // after readiness: CONNECT with this code, then close
+  std::optional<int32_t> NoticeCode;    // after readiness: CONNECT with this code; the link stays
   int32_t FloodCount = 0;               // after readiness: this many unsolicited results
   bool LoadFails = false;               // the carrier load is answered with result 20
   bool BrokenCarriers = false;          // the carrier load's list is cut and spoiled
@@ -52,6 +53,9 @@ struct TMisbehaviour {
 
 // The codes with which the server may end a ready link.
 bool IsEndCode(int32_t code);
+// The codes of a notice that fails nothing and ends nothing (0, 1, 3, 8, 11):
+// a console must stay up and keep sending after one.
+bool IsNoticeCode(int32_t code);
 
 // The spoiled forms of a well-formed frame (length and text) or of its text.
 std::string EmptyFrame();

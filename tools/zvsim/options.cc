@@ -141,6 +141,15 @@ const std::vector<TOptionEntry>& OptionEntries() {
          options.Misbehaviour.EndCode = *code;
          return "";
        }},
+      {"--notice-after-ready", "CODE",
+       "misbehave: after answering readiness, send a CONNECT notice with code 0, 1, 3, 8 or 11, "
+       "which ends nothing, and carry on serving the link",
+       [](TSimOptions& options, const std::string& value) -> std::string {
+         const std::optional<int32_t> code = TryStrToInt(value);
+         if (!code || !IsNoticeCode(*code)) return "expects 0, 1, 3, 8 or 11";
+         options.Misbehaviour.NoticeCode = *code;
+         return "";
+       }},
       {"--flood", "N", "misbehave: after answering readiness, send N unsolicited message results",
        Number(0, 1000000, [](TSimOptions& o, int32_t n) { o.Misbehaviour.FloodCount = n; })},
       {"--load-fails", "", "misbehave: answer the carrier load with result 20",

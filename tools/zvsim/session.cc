@@ -213,6 +213,10 @@ void TSimSession::OnReady(const TZVRemoteMsg& request) {
   Reply(request, TTcpCommand::tcpConnect, kConnClientReady,
         "Zorvane Server is ready for messages from \"" + FAccount + "\"");
   const TMisbehaviour& misbehaviour = FContext.Options.Misbehaviour;
+  if (misbehaviour.NoticeCode) {
+    Reply(request, TTcpCommand::tcpConnect, *misbehaviour.NoticeCode,
+          NoticeText(*misbehaviour.NoticeCode));
+  }
   for (int32_t i = 1; i <= misbehaviour.FloodCount && !FEnded; ++i) {
     const std::string fields = JoinDelimited(
         {std::to_string(i), "0", StrFormat("Unsolicited result %d", static_cast<int>(i)), "zvsim"},
