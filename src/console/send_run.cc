@@ -32,9 +32,11 @@ constexpr int kStandardInput = 0;
 constexpr int kStandardOutput = 1;
 constexpr int kStandardError = 2;
 // Lines read ahead while a start is under way wait in the console; past this
-// many the input is left unread until the link takes them, so a long batch
-// for a server that never gets ready costs neither memory nor time.
-constexpr std::size_t kMaxHeldLines = 4096;
+// many (as many as the link's request buffer takes) the input is left unread
+// until the link takes them, so a long batch for a server that never gets
+// ready costs neither memory nor time, and telling the held ones at the
+// time-out stays quick.
+constexpr std::size_t kMaxHeldLines = 1000;
 // The run stops waiting for outcomes this long before its time-out, to tell
 // them, and ends at most this long after it, whatever the link's stop waits.
 constexpr std::chrono::milliseconds kEndMargin{50};
