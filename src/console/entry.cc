@@ -13,6 +13,7 @@
 #include "console/console_owner.h"
 #include "console/owner_host.h"
 #include "console/home_folder.h"
+#include "console/send_report.h"
 #include "console/send_run.h"
 #include "console/system_console.h"
 #include "platform/file_replace.h"
@@ -60,6 +61,14 @@ void AwaitLink(TZVSystemConsole& console, std::chrono::milliseconds bound, Done 
   }
 }
 
+// The terminal has told each line it refused as too long: in a script each
+// counts as a message line not sent.
+void CountRefusedLines(TZVSystemConsole& console) {
+  for (platform::Terminal::RefusedLine& line : console.Console().Terminal().TakeRefusedLines()) {
+    console.CountNotSent(RefusedLinePage(line.Head), std::move(line.Reason));
+  }
+}
+
 // Loop steps 1 to 4, until the exit command.
 void RunMainLoop(TZVSystemConsole& console) {
   platform::MessageDispatcher& dispatcher = platform::MessageDispatcher::Main();
@@ -76,10 +85,20 @@ void RunMainLoop(TZVSystemConsole& console) {
       terminal.BeginEventOutput();
       dispatcher.DispatchPending();
       terminal.EndEventOutput();
-      if (screen.KeyPressed()) break;
+      const bool pressed = screen.KeyPressed();
+      CountRefusedLines(console);
+      if (pressed) break;
       terminal.Wait(kPollInterval, dispatcher.WakeFd());
     }
-    if (!console.ReadCmdLine(screen.ReadLn(true))) return;
+    std::string line;
+    try {
+      line = screen.ReadLn(true);
+    } catch (const platform::InputEnded&) {
+      CountRefusedLines(console);
+      throw;
+    }
+    CountRefusedLines(console);
+    if (!console.ReadCmdLine(line)) return;
     if (!console.LinkStarting()) {
       startWaitedOut = false;
     } else if (!terminal.IsInteractive() && !startWaitedOut) {
@@ -180,7 +199,9 @@ int RunConsole(std::unique_ptr<platform::Terminal> terminal, const std::string& 
   // The console as its home's owner; goes before the console.
   std::unique_ptr<TOwnerHost> owner;
   int status = 0;
-  bool script = false;  // input through a pipe or a file: the run ends with a summary
+  // Input through a pipe or a file: the run ends with a summary, and its
+  // status counts its pages however the input ends.
+  const bool script = !terminal->IsInteractive();
   try {
     console = std::make_unique<TZVSystemConsole>(std::move(terminal));
     console->Load();
@@ -188,33 +209,37 @@ int RunConsole(std::unique_ptr<platform::Terminal> terminal, const std::string& 
     if (!notice.empty()) console->Console().WriteLn(notice);
     owner = BeginOwnership(*console, platform::HomeFolder());
     console->Console().WriteLn();
+    bool inputEnded = false;
     try {
       RunMainLoop(*console);
     } catch (const platform::InputEnded& ended) {
       // The end of input and the terminating signals leave through the exit path.
       status = ended.Signal != 0 ? 128 + ended.Signal : 0;
-      script = !console->Console().Terminal().IsInteractive();
-      if (status == 0 && script) {
-        // A script's messages get their results before the link goes, and its
-        // exit status says whether every one of them got one.
-        try {
-          AwaitLink(*console, kResultWait, [&] {
-            return console->PendingResults() == 0 || console->ClientServer() == nullptr;
-          });
-          if (console->PendingResults() > 0 || console->AnyMessageFailed()) {
-            status = kStatusNotSent;
-          }
-        } catch (const platform::InputEnded& signal) {
-          status = 128 + signal.Signal;
-        }
+      inputEnded = true;
+    }
+    if (status == 0 && script) {
+      // A script's messages get their results before the link goes, whether
+      // its input ended or it typed the exit command, and its exit status
+      // says whether every one of them got one.
+      try {
+        AwaitLink(*console, kResultWait, [&] {
+          return (console->PendingResults() == 0 && !console->LinkStarting()) ||
+                 console->ClientServer() == nullptr;
+        });
+      } catch (const platform::InputEnded& signal) {
+        status = 128 + signal.Signal;
       }
-      if (console->Console().CursorPos().X != 0) console->Console().WriteLn();
+    }
+    if ((inputEnded || script) && console->Console().CursorPos().X != 0) {
+      console->Console().WriteLn();
     }
     EndOwnership(*console, std::move(owner), platform::HomeFolder());
     console->Save();
     console->Stop(
         script ? StrFormat("no result within %d s", static_cast<int>(kResultWait.count() / 1000))
                : std::string("the console was closed"));
+    // The stop has told the pages that were still waiting.
+    if (status == 0 && script && console->AnyMessageFailed()) status = kStatusNotSent;
     if (script && console->Ledger().Total() > 0) {
       console->Console().Flush();
       WriteAll(stderr, console->Ledger().Summary() + "\n");

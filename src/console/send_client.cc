@@ -28,6 +28,8 @@ constexpr std::chrono::seconds kAgentStartWait{10};
 constexpr std::chrono::milliseconds kConnectWait{2000};
 // The agent "zvcc send" starts leaves after this long with nothing to do.
 constexpr std::chrono::minutes kAgentIdle{10};
+// The run stops waiting this long before its time-out, to tell the outcomes.
+constexpr std::chrono::milliseconds kEndMargin{50};
 
 bool WriteAll(std::FILE* stream, const std::string& text) {
   return std::fputs(text.c_str(), stream) >= 0 && std::fflush(stream) == 0;
@@ -62,9 +64,9 @@ std::string RunKey(int64_t seq) {
 class TClientRun {
  public:
   TClientRun(const TSendOptions& options, const std::string& home,
-             std::vector<TClientPage>& pages)
+             std::vector<TClientPage>& pages, Clock::time_point started)
       : FOptions(options), FHome(home), FPages(pages),
-        FDeadline(Clock::now() + options.Timeout) {}
+        FDeadline(started + options.Timeout - kEndMargin) {}
 
   // False when the run could not reach any owner; FError says why.
   bool Run() {
@@ -398,8 +400,8 @@ int ClientExitStatus(const std::vector<TClientPage>& pages) {
 }
 
 int RunSendThroughOwner(const TSendOptions& options, const std::string& home,
-                        std::vector<TClientPage>& pages) {
-  TClientRun run(options, home, pages);
+                        std::vector<TClientPage>& pages, Clock::time_point started) {
+  TClientRun run(options, home, pages, started);
   for (const TClientPage& p : pages) {
     if (p.Final) run.Tell(p.Outcome);  // lines refused before any owner saw them
   }

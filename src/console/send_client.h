@@ -60,6 +60,7 @@ inline constexpr int kSendStatusQueued = 4;
 // tells each outcome as it comes, the summary at the end, and answers the
 // exit status.
 int RunSendThroughOwner(const TSendOptions& options, const std::string& home,
-                        std::vector<TClientPage>& pages);
+                        std::vector<TClientPage>& pages,
+                        std::chrono::steady_clock::time_point started);
 
 }  // namespace zv

@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "support/text.h"
+
 namespace zv {
 
 std::string OutcomeJson(const TPageOutcome& outcome) {
@@ -33,6 +35,12 @@ std::string ProgressText(const TSendCounts& counts) {
   return std::to_string(counts.Sent) + " sent, " + std::to_string(counts.Results) +
          (counts.Results == 1 ? " result, " : " results, ") + std::to_string(counts.Without) +
          " without result";
+}
+
+TPage RefusedLinePage(std::string_view head) {
+  const std::size_t end = head.find_first_of(",;");
+  if (end == std::string_view::npos) return {0, {}, {}};
+  return {0, Trim(head.substr(0, end)), {}};
 }
 
 int SendExitStatus(const TPageLedger& ledger) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "console/page_ledger.h"
 
@@ -22,6 +23,10 @@ struct TSendCounts {
 };
 // "12 sent, 10 results, 1 without result".
 std::string ProgressText(const TSendCounts& counts);
+
+// The page of a message line refused as too long, known by its first bytes:
+// numbered 0, its address the first field where the head holds a separator.
+TPage RefusedLinePage(std::string_view head);
 
 // 0 when every page of the run got a result, 3 otherwise.
 int SendExitStatus(const TPageLedger& ledger);

@@ -1,9 +1,14 @@
 #include "console/send_run.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <functional>
+#include <optional>
+#include <thread>
 
 #include "console/entry.h"
 #include "console/home_folder.h"
@@ -15,6 +20,7 @@
 #include "platform/message_queue.h"
 #include "platform/owner_endpoint.h"
 #include "platform/program_folder.h"
+#include "platform/semaphore.h"
 #include "support/exceptions.h"
 #include "support/text.h"
 
@@ -29,14 +35,53 @@ constexpr std::chrono::seconds kProgressAfter{2};
 constexpr int kStandardInput = 0;
 constexpr int kStandardOutput = 1;
 constexpr int kStandardError = 2;
+// Lines read ahead while a start is under way wait in the console; past this
+// many (as many as the link's request buffer takes) the input is left unread
+// until the link takes them, so a long batch for a server that never gets
+// ready costs neither memory nor time, and telling the held ones at the
+// time-out stays quick.
+constexpr std::size_t kMaxHeldLines = 1000;
+// The run stops waiting for outcomes this long before its time-out, to tell
+// them, and ends at most this long after it, whatever the link's stop waits.
+constexpr std::chrono::milliseconds kEndMargin{50};
+
+// Ends the process with `status` at `deadline` unless disarmed first: the
+// link's stop waits for a server that may not answer, and a run's time-out
+// bounds the whole run. Armed only once every outcome has been told.
+class TEndWatch {
+ public:
+  TEndWatch(Clock::time_point deadline, int status)
+      : FThread([this, deadline, status] {
+          const auto left =
+              std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+          if (FDisarmed.Acquire(std::max(left, std::chrono::milliseconds(0)))) return;
+          std::fflush(nullptr);
+          std::_Exit(status);
+        }) {}
+  ~TEndWatch() {
+    FDisarmed.Release();
+    FThread.join();
+  }
+  TEndWatch(const TEndWatch&) = delete;
+  TEndWatch& operator=(const TEndWatch&) = delete;
+
+ private:
+  platform::Semaphore FDisarmed{0};
+  std::thread FThread;  // last: it uses FDisarmed
+};
 
 // Drives one console through a run: the start, the pages, the wait for their
 // outcomes, the end.
 class TSendRun {
  public:
   TSendRun(const TSendOptions& options, TZVSystemConsole& console, TSendTerminal& terminal,
-           bool progress)
-      : FOptions(options), FConsole(console), FTerminal(terminal), FProgress(progress) {}
+           bool progress, Clock::time_point started)
+      : FOptions(options),
+        FConsole(console),
+        FTerminal(terminal),
+        FProgress(progress),
+        FStarted(started),
+        FDeadline(started + FOptions.Timeout - kEndMargin) {}
 
   // Returns once every page has its outcome, the time-out has passed or a
   // signal came (thrown as InputEnded); true when the time-out ended it.
@@ -50,7 +95,8 @@ class TSendRun {
       FTerminal.EndEventOutput();
       // One line per pass, as the console takes them: the link's events keep
       // pace with a long batch.
-      if (inputOpen && FTerminal.KeyPressed()) inputOpen = TakeLine();
+      if (inputOpen && !HoldingEnough() && FTerminal.KeyPressed()) inputOpen = TakeLine();
+      CountRefusedLines();
       const bool done = !inputOpen && !FConsole.LinkStarting() && FConsole.PendingResults() == 0;
       FTerminal.Flush();
       const auto now = Clock::now();
@@ -59,7 +105,7 @@ class TSendRun {
       if (now >= FDeadline) return true;
       const auto bound = std::min(
           kPollInterval, std::chrono::duration_cast<std::chrono::milliseconds>(FDeadline - now));
-      if (inputOpen) {
+      if (inputOpen && !HoldingEnough()) {
         FTerminal.Wait(bound, dispatcher.WakeFd());
       } else {
         FTerminal.WaitEvents(bound, dispatcher.WakeFd());
@@ -74,6 +120,7 @@ class TSendRun {
     try {
       line = FTerminal.ReadLine(false);
     } catch (const platform::InputEnded& ended) {
+      CountRefusedLines();
       if (ended.Signal != 0) throw;
       return false;
     }
@@ -87,6 +134,15 @@ class TSendRun {
     return true;
   }
 
+  bool HoldingEnough() const { return FConsole.HeldOrderCount() >= kMaxHeldLines; }
+
+  // The terminal has told each line it refused; each is a page not sent.
+  void CountRefusedLines() {
+    for (platform::Terminal::RefusedLine& line : FTerminal.TakeRefusedLines()) {
+      FConsole.CountNotSent(RefusedLinePage(line.Head), std::move(line.Reason));
+    }
+  }
+
   std::string Progress() const {
     const TPageLedger& ledger = FConsole.Ledger();
     const int32_t without =
@@ -98,15 +154,27 @@ class TSendRun {
   TZVSystemConsole& FConsole;
   TSendTerminal& FTerminal;
   const bool FProgress;
-  const Clock::time_point FStarted = Clock::now();
-  const Clock::time_point FDeadline = FStarted + FOptions.Timeout;
+  const Clock::time_point FStarted;
+  const Clock::time_point FDeadline;
 };
 
 bool WriteAll(std::FILE* stream, const std::string& text) {
   return std::fputs(text.c_str(), stream) >= 0 && std::fflush(stream) == 0;
 }
 
-}  // namespace
+// Standard output as the run writes it (the JSON lines): the first failure
+// is kept, and output stops there.
+class TOutput {
+ public:
+  void Write(const std::string& text) {
+    if (FError) return;
+    if (!WriteAll(stdout, text)) FError = std::strerror(errno != 0 ? errno : EIO);
+  }
+  const std::optional<std::string>& Error() const { return FError; }
+
+ private:
+  std::optional<std::string> FError;
+};
 
 // The sends that came to this run while it was the home's owner get their
 // outcomes before it ends, within its time-out.
@@ -122,13 +190,16 @@ void ServeOthers(TOwnerHost& host, TSendTerminal& terminal, Clock::time_point de
   }
 }
 
+}  // namespace
+
 int RunSend(const TSendOptions& options, std::unique_ptr<platform::Terminal> terminal,
-            bool progress, std::optional<platform::OwnerEndpoint> owner) {
-  const Clock::time_point deadline = Clock::now() + options.Timeout;
+            bool progress, std::chrono::steady_clock::time_point started,
+            std::optional<platform::OwnerEndpoint> owner) {
   auto owned = std::make_unique<TSendTerminal>(std::move(terminal), progress ? stderr : nullptr);
   TSendTerminal& term = *owned;
   std::unique_ptr<TZVSystemConsole> console;
   int status = 0;
+  TOutput output;
   try {
     console = std::make_unique<TZVSystemConsole>(std::move(owned));
     console->Load();
@@ -144,9 +215,9 @@ int RunSend(const TSendOptions& options, std::unique_ptr<platform::Terminal> ter
       }
     }
     if (options.Json) {
-      console->ObservePages([&term](const TPageOutcome& outcome) {
+      console->ObservePages([&term, &output](const TPageOutcome& outcome) {
         term.ClearProgress();
-        WriteAll(stdout, OutcomeJson(outcome) + "\n");
+        output.Write(OutcomeJson(outcome) + "\n");
       });
     }
     try {
@@ -157,7 +228,7 @@ int RunSend(const TSendOptions& options, std::unique_ptr<platform::Terminal> ter
     bool timedOut = false;
     std::string endReason;
     try {
-      timedOut = TSendRun(options, *console, term, progress).Run();
+      timedOut = TSendRun(options, *console, term, progress, started).Run();
       if (timedOut) {
         endReason = "the time-out of " + std::to_string(options.Timeout.count()) + " s passed";
       }
@@ -166,24 +237,42 @@ int RunSend(const TSendOptions& options, std::unique_ptr<platform::Terminal> ter
       endReason = "the run was interrupted";
     }
     if (host) {
-      try {
-        ServeOthers(*host, term, deadline);
-      } catch (const platform::InputEnded& signal) {
-        if (status == 0) status = 128 + signal.Signal;
+      if (status == 0) {
+        try {
+          ServeOthers(*host, term, started + options.Timeout - kEndMargin);
+        } catch (const platform::InputEnded& signal) {
+          status = 128 + signal.Signal;
+        }
       }
       host.reset();
     }
     if (console->Console().CursorPos().X != 0) console->Console().WriteLn();
     console->Save();
-    try {
-      console->Stop(endReason);
-    } catch (const std::exception& e) {
-      console->Console().WriteLn(e.what());  // the server was not told; the pages are told
-    }
+    // Every outcome is told before the link's stop, which may wait for the
+    // server.
+    console->EndPages(endReason.empty() ? "the link ended" : endReason);
     console->Console().Flush();
     term.ClearProgress();
     if (console->Ledger().Total() > 0) WriteAll(stderr, console->Ledger().Summary() + "\n");
     if (status == 0) status = SendExitStatus(console->Ledger());
+    std::optional<std::string> lost = output.Error();
+    // The transcript is the output only without --json; beside the JSON
+    // lines it goes to standard error.
+    if (!lost && !options.Json) lost = term.OutputError();
+    if (lost && status < 128) {
+      WriteAll(stderr, "zvcc send: the outcomes could not be written: " + *lost + "\n");
+      status = kSendStatusFailed;
+    }
+    {
+      const TEndWatch watch(std::max(started + options.Timeout + kEndMargin, Clock::now()),
+                            status);
+      try {
+        console->Stop(endReason);
+      } catch (const std::exception& e) {
+        console->Console().WriteLn(e.what());  // the server was not told; the pages are told
+      }
+      console->Console().Flush();
+    }
   } catch (const std::exception& e) {
     term.ClearProgress();
     if (console) console->Console().Flush();
@@ -195,6 +284,7 @@ int RunSend(const TSendOptions& options, std::unique_ptr<platform::Terminal> ter
 }
 
 int RunSendProgram(const std::vector<std::string>& arguments) {
+  const Clock::time_point started = Clock::now();
   const TSendOptions options = ParseSendOptions(arguments);
   switch (options.Action) {
     case TSendAction::kHelp:
@@ -208,6 +298,7 @@ int RunSendProgram(const std::vector<std::string>& arguments) {
       break;
   }
   platform::BlockTerminalSignals();
+  platform::IgnoreBrokenPipes();
   platform::UseUtf8Characters();
   try {
     const std::string notice = SetUpHome(options.Home);
@@ -217,7 +308,8 @@ int RunSendProgram(const std::vector<std::string>& arguments) {
     return kSendStatusFailed;
   }
   // A send is a client of its home's owner: one login for every sender of
-  // the home, and an outbox that keeps the pages through an outage.
+  // the home, and an outbox that keeps the pages through an outage. With
+  // --no-agent and no owner running, the run is the owner itself.
   const std::string home = platform::HomeFolder();
   std::optional<platform::OwnerEndpoint> owner;
   bool alone = false;  // no owner can be had: the run goes as a run of its own
@@ -233,14 +325,14 @@ int RunSendProgram(const std::vector<std::string>& arguments) {
     std::vector<TInputLine> lines;
     if (options.FromInput) lines = ReadInputLines(kStandardInput, platform::kMaxLineBytes);
     std::vector<TClientPage> pages = PagesOfRun(options, lines);
-    return RunSendThroughOwner(options, home, pages);
+    return RunSendThroughOwner(options, home, pages, started);
   }
   // The console's transcript goes where the outcomes are wanted: on standard
   // output, or on standard error beside the JSON lines.
   const int transcript = options.Json ? kStandardError : kStandardOutput;
   const bool progress = options.FromInput && platform::StandardErrorIsTerminal();
   return RunSend(options, platform::CreatePlainTerminal(kStandardInput, transcript), progress,
-                 std::move(owner));
+                 started, std::move(owner));
 }
 
 }  // namespace zv

@@ -7,7 +7,9 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/terminal.h"
 
@@ -41,6 +43,8 @@ class TSendTerminal final : public platform::Terminal {
   std::string ReadLine(bool history) override;
   void BeginEventOutput() override { FInner->BeginEventOutput(); }
   void EndEventOutput() override { FInner->EndEventOutput(); }
+  std::vector<RefusedLine> TakeRefusedLines() override { return FInner->TakeRefusedLines(); }
+  std::optional<std::string> OutputError() const override { return FInner->OutputError(); }
 
  private:
   std::unique_ptr<platform::Terminal> FInner;

@@ -102,6 +102,20 @@ class TZVSystemConsole final : public TZVLinkContext {
   void SendOrder(const std::string& address, const std::string& text);
   // A line that is no send order, told as a page not sent for `reason`.
   void RefuseLine(const std::string& line, const std::string& reason);
+  // A page that the terminal refused and has told already, counted as not
+  // sent for `reason`.
+  void CountNotSent(TPage page, std::string reason) {
+    FLedger.NotSent(std::move(page), std::move(reason));
+  }
+  // Message lines held until a start under way reaches readiness.
+  std::size_t HeldOrderCount() const { return FHeldOrders.size(); }
+  // Tells every held and outstanding page as ended for `reason`, as Stop
+  // does, without touching the link: a run whose time is up tells its
+  // outcomes before the link's stop waits for the server.
+  void EndPages(const std::string& reason) {
+    DropHeldOrders(reason);
+    EndOutstandingPages(reason);
+  }
 
   // The home's owner (console/owner_host.h) sends the outbox's pages through
   // this console's link. PagesGoOut: the link is up and ready and holds no

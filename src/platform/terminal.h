@@ -21,6 +21,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zv::platform {
 
@@ -35,8 +36,8 @@ struct Size {
 };
 
 // Thrown out of Wait and ReadLine when input has ended (Signal 0: end of input
-// or Ctrl-D on an empty line) or a terminating signal arrived (INT, TERM, HUP:
-// Signal holds its number). The entry ends the program through its exit path.
+// or Ctrl-D on an empty line) or a terminating signal arrived (INT, TERM, HUP,
+// and in plain mode QUIT: Signal holds its number). The entry ends the program through its exit path.
 struct InputEnded {
   int Signal = 0;
 };
@@ -70,8 +71,9 @@ class Terminal {
 
   // Waits up to `bound` for a key, for `wakeFd` (-1: none) to become readable,
   // or for a signal. Throws InputEnded on a terminating signal. The stop key
-  // (TSTP) gives the terminal back while the process is stopped; QUIT is
-  // ignored.
+  // (TSTP) gives the terminal back while the process is stopped. QUIT is
+  // ignored in interactive mode, where it is a key typed by mistake; in plain
+  // mode it comes from whoever runs the program and ends it as TERM does.
   virtual WaitResult Wait(std::chrono::milliseconds bound, int wakeFd) = 0;
   // The same wait without looking at the input (never kKey): a script's next
   // line stays unread while the program waits for the link.
@@ -93,7 +95,24 @@ class Terminal {
   // writes the event exactly as written.
   virtual void BeginEventOutput() = 0;
   virtual void EndEventOutput() = 0;
+
+  // The lines refused as too long (kMaxLineBytes) since the last call, oldest
+  // first, each already told on the screen; plain mode keeps them, so that a
+  // script can count them among its pages.
+  struct RefusedLine {
+    std::string Head;    // the line's first bytes (at most kRefusedHeadBytes)
+    std::string Reason;  // "the line is longer than the limit of N bytes"
+  };
+  virtual std::vector<RefusedLine> TakeRefusedLines() { return {}; }
+
+  // Why output could not be written, once a write failed (a full disk, a
+  // reader that closed the pipe, a descriptor that cannot be written); none
+  // while every write got out.
+  virtual std::optional<std::string> OutputError() const { return std::nullopt; }
 };
+
+// How much of a refused line RefusedLine keeps.
+constexpr std::size_t kRefusedHeadBytes = 256;
 
 // The longest line read, in bytes of UTF-8 without the line end. A longer line
 // is refused as a whole, in both modes: the terminal writes kLineRefused and
@@ -108,9 +127,15 @@ constexpr std::string_view kLineRefused = "The line was refused: it is longer th
 void BlockTerminalSignals();
 
 // Gives the process descriptors 0, 1 and 2 where it was started without them
-// (/dev/null: a closed standard input reads as its end), so that no descriptor
-// opened later takes their place. Call first thing in main.
+// (/dev/null, opened for reading: a closed standard input reads as its end,
+// and every write to a closed standard output or error fails as it would
+// have), so that no descriptor opened later takes their place. Call first
+// thing in main.
 void OpenMissingStandardDescriptors();
+
+// Lets a write to a pipe whose reader has gone fail with EPIPE rather than end
+// the process, so that the program can tell its own status.
+void IgnoreBrokenPipes();
 
 // Whether standard error is a terminal (a place for a passing progress line).
 bool StandardErrorIsTerminal();

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -51,8 +52,8 @@ void TerminalBase::FinishLine() {
 }
 
 void TerminalBase::FlushNow() {
-  // Console output failures are not reported: what cannot be written is
-  // dropped. A write waits for room together with the signals, so that a
+  // What cannot be written is dropped; the first failure is kept for
+  // OutputError. A write waits for room together with the signals, so that a
   // stalled reader never holds off a terminating signal; at most PIPE_BUF
   // bytes go at once, which a pipe with room takes without blocking.
   std::size_t done = 0;
@@ -60,9 +61,16 @@ void TerminalBase::FlushNow() {
     pollfd fds[2] = {{FOutFd, POLLOUT, 0}, {FSignals.Fd(), POLLIN, 0}};
     const int ready = poll(fds, 2, kOutputStallMs);
     if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) break;  // failed, or stalled for too long
+    if (ready <= 0) {
+      NoteOutputFailure(ready == 0 ? "the output took nothing for 5 s" : std::strerror(errno));
+      break;
+    }
     if ((fds[0].revents & POLLOUT) == 0) {
-      if ((fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) break;
+      if ((fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+        NoteOutputFailure((fds[0].revents & POLLNVAL) != 0 ? std::strerror(EBADF)
+                                                           : "the output was closed");
+        break;
+      }
       CollectSignals();
       if (FTerminating != 0) FOutputAbandoned = true;
       continue;
@@ -72,10 +80,15 @@ void TerminalBase::FlushNow() {
     if (wrote > 0) {
       done += static_cast<std::size_t>(wrote);
     } else if (wrote == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {
+      NoteOutputFailure(wrote == 0 ? "nothing could be written" : std::strerror(errno));
       break;
     }
   }
   FOut.clear();
+}
+
+void TerminalBase::NoteOutputFailure(const std::string& why) {
+  if (!FOutputError) FOutputError = why;
 }
 
 int TerminalBase::MillisecondsLeft(std::chrono::steady_clock::time_point deadline) {
@@ -98,7 +111,10 @@ void TerminalBase::CollectSignals() {
       case SIGWINCH:
         FResizeWanted = true;
         break;
-      default:  // QUIT is ignored: the program ends only through its exit path
+      case SIGQUIT:
+        if (QuitEnds() && FTerminating == 0) FTerminating = *signo;
+        break;
+      default:
         break;
     }
   }

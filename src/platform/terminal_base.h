@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -24,6 +25,7 @@ class TerminalBase : public Terminal {
   Size BufferSize() const override { return FTracker.Screen(); }
   Size MaxWindowSize() const override { return FTracker.Screen(); }
   WaitResult WaitEvents(std::chrono::milliseconds bound, int wakeFd) override;
+  std::optional<std::string> OutputError() const override { return FOutputError; }
 
  protected:
   // Text for the output whose place the tracker has already been told.
@@ -40,8 +42,10 @@ class TerminalBase : public Terminal {
   static int MillisecondsLeft(std::chrono::steady_clock::time_point deadline);
 
   // Handles every pending signal: INT, TERM and HUP throw InputEnded (after
-  // LeaveForExit), TSTP suspends, WINCH resizes, QUIT is ignored. Never waits.
+  // LeaveForExit), so does QUIT where QuitEnds, TSTP suspends, WINCH resizes.
+  // Never waits.
   void TakeSignals();
+  virtual bool QuitEnds() const { return false; }
   // The line written for a refused line.
   std::string RefusalText() const;
   virtual void LeaveForExit() { FinishLine(); }
@@ -57,6 +61,7 @@ class TerminalBase : public Terminal {
  private:
   // Reads the pending signals and notes them for TakeSignals, acting on none.
   void CollectSignals();
+  void NoteOutputFailure(const std::string& why);
 
   std::string FOut;  // written on Flush, or when it grows large
   // Signals read but not yet acted on.
@@ -66,6 +71,8 @@ class TerminalBase : public Terminal {
   // A terminating signal came while the output was stalled: what is still to
   // be written is dropped, so the exit path never waits for a stalled reader.
   bool FOutputAbandoned = false;
+  // The first write failure, as the system words it.
+  std::optional<std::string> FOutputError;
 };
 
 }  // namespace zv::platform

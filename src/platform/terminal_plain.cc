@@ -8,11 +8,14 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "platform/direction_controls.h"
 #include "platform/terminal_base.h"
@@ -101,6 +104,7 @@ class PlainTerminal final : public TerminalBase {
       if (poll(&in, 1, 0) <= 0) break;
       ReadAvailable();
     }
+    TellRefusals();
     return LineWaiting();
   }
 
@@ -116,6 +120,7 @@ class PlainTerminal final : public TerminalBase {
       if (ready > 0) {
         if (fds[1].revents != 0) TakeSignals();
         if (fds[0].revents != 0) ReadAvailable();
+        TellRefusals();
         if (LineWaiting()) return WaitResult::kKey;
         if (fds[2].revents != 0) return WaitResult::kWake;
       }
@@ -138,17 +143,10 @@ class PlainTerminal final : public TerminalBase {
           if (fds[1].revents != 0) TakeSignals();
           if (fds[0].revents != 0) ReadAvailable();
         }
+        TellRefusals();
       }
       TakeSignals();
-      if (FRefused > 0) {
-        --FRefused;
-        const std::string prompt = FTracker.Line();
-        Emit("\n");
-        Emit(RefusalText());
-        Emit("\n");
-        Emit(prompt);
-        continue;
-      }
+      TellRefusals();
       if (FLineEnd == std::string::npos && FIn.empty()) {
         FinishLine();
         throw InputEnded{0};
@@ -170,8 +168,30 @@ class PlainTerminal final : public TerminalBase {
   void BeginEventOutput() override {}
   void EndEventOutput() override {}
 
+  std::vector<RefusedLine> TakeRefusedLines() override { return std::exchange(FTold, {}); }
+
+ protected:
+  bool QuitEnds() const override { return true; }
+
  private:
-  bool LineWaiting() const { return FEnded || FRefused > 0 || FLineEnd != std::string::npos; }
+  // A refused line does not count: it is told as soon as it is seen, so that
+  // a caller that reads only when a line waits never blocks on one.
+  bool LineWaiting() const { return FEnded || FLineEnd != std::string::npos; }
+
+  // Tells each line refused whole so far on a line of its own, as if typed
+  // after the prompt, which then stands again.
+  void TellRefusals() {
+    for (; FRefused > 0; --FRefused) {
+      const std::string prompt = FTracker.Line();
+      Emit("\n");
+      Emit(RefusalText());
+      Emit("\n");
+      Emit(prompt);
+      FTold.push_back({std::move(FHeads.front()), "the line is longer than the limit of " +
+                                                      std::to_string(FMaxLineBytes) + " bytes"});
+      FHeads.pop_front();
+    }
+  }
 
   // One read of what is waiting; the caller knows something is.
   void ReadAvailable() {
@@ -210,6 +230,7 @@ class PlainTerminal final : public TerminalBase {
       const std::size_t length = FLineEnd == std::string::npos ? FIn.size() : FLineEnd;
       FScanned = FIn.size();
       if (length <= FMaxLineBytes + (length > 0 && FIn[length - 1] == '\r' ? 1 : 0)) return;
+      FHeads.push_back(FIn.substr(0, std::min(length, kRefusedHeadBytes)));
       FIn.erase(0, FLineEnd == std::string::npos ? std::string::npos : FLineEnd + 1);
       FScanned = 0;
       if (FLineEnd == std::string::npos) {
@@ -225,7 +246,9 @@ class PlainTerminal final : public TerminalBase {
   std::size_t FScanned = 0;                  // FIn's bytes searched for a line end
   std::size_t FLineEnd = std::string::npos;  // of FIn's first line, once found
   bool FDropping = false;                    // a line past the limit is being dropped
-  int FRefused = 0;                          // lines dropped whole, not yet reported
+  int FRefused = 0;                          // lines dropped whole, not yet told
+  std::deque<std::string> FHeads;            // of the lines dropped or being dropped
+  std::vector<RefusedLine> FTold;            // told, not yet taken
   bool FEnded = false;                       // the input reported its end (or failed)
 };
 

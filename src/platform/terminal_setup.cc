@@ -15,8 +15,9 @@ void OpenMissingStandardDescriptors() {
   for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
     if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
     // The lowest free descriptor is the missing one. It is meant to stay open
-    // for the life of the process, as the standard descriptors do.
-    const int opened = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    // for the life of the process, as the standard descriptors do. Read-only,
+    // so that output meant for a closed descriptor is known to be lost.
+    const int opened = open("/dev/null", O_RDONLY);
     if (opened >= 0 && opened != fd) close(opened);
   }
 }

@@ -26,6 +26,13 @@ void BlockTerminalSignals() {
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
+void IgnoreBrokenPipes() {
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGPIPE, &ignore, nullptr);
+}
+
 TerminalSignals::TerminalSignals() {
   const sigset_t set = TerminalSignalSet();
   FFd.Reset(signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC));

@@ -52,6 +52,25 @@ TEST_F(EntryTest, EndOfInputLeavesThroughTheExitPath) {
   EXPECT_EQ(RunWith({"con /s"}), 0);
 }
 
+// A script's status counts its pages, whether its input ends or it types
+// the exit command.
+TEST_F(EntryTest, ScriptStatusCountsThePagesHoweverTheInputEnds) {
+  const struct {
+    std::initializer_list<std::string> Lines;
+    int Status;
+  } cases[] = {
+      {{"stat", "q"}, 0},              // no page
+      {{"stat"}, 0},                   // no page, end of input
+      {{"1,Hi", "q"}, 3},              // not connected, then the exit command
+      {{"1,Hi", "exit"}, 3},           //
+      {{"1,Hi"}, 3},                   // not connected, then the end of input
+      {{"1,2,3,4,5,6,7", "quit"}, 3},  // refused, then the exit command
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(RunWith(c.Lines), c.Status) << *c.Lines.begin() << " / " << c.Lines.size();
+  }
+}
+
 TEST_F(EntryTest, EscapedErrorIsReportedInOneLineAndFails) {
   std::filesystem::remove(FFolder.Path() / "Help" / "chelp_main.txt");
   EXPECT_EQ(RunWith({"help", "stat"}), 1);

@@ -122,6 +122,21 @@ TEST(SendReportTest, ExitStatusAndProgress) {
   EXPECT_EQ(ProgressText({12, 1, 3}), "12 sent, 1 result, 3 without result");
 }
 
+// A line refused as too long is still a page: named by its address where
+// its first bytes hold one.
+TEST(SendReportTest, RefusedLinePageNamesTheAddress) {
+  const struct {
+    const char* Head;
+    const char* Address;
+  } cases[] = {{" 555 ,Disk full", "555"}, {"556;x", "556"}, {"no separator yet", ""}, {"", ""}};
+  for (const auto& c : cases) {
+    const TPage page = RefusedLinePage(c.Head);
+    EXPECT_EQ(page.Number, 0) << c.Head;
+    EXPECT_EQ(page.Address, c.Address) << c.Head;
+    EXPECT_EQ(page.Text, "") << c.Head;
+  }
+}
+
 TEST(PageLedgerTest, ObserverHearsEachOutcomeOnce) {
   TPageLedger ledger;
   std::vector<std::string> heard;

@@ -65,7 +65,7 @@ class HomeTest(unittest.TestCase):
     def test_home_option_and_variable_name_the_folder_and_are_created(self):
         option, variable = self.scratch_path("opt", "home"), self.scratch_path("env")
         status, out = self.run_zvcc("1,Hi\nhelp\nq\n", ["--home", option], ZVCC_HOME=variable)
-        self.assertEqual(status, 0, out)
+        self.assertEqual(status, 3, out)  # the page cannot go out without a link
         self.assertIn("Zorvane Console Client - Help", out)  # Help/ stays beside the program
         self.assert_home(option, out)
         self.assertFalse(os.path.exists(variable))
@@ -87,7 +87,7 @@ class HomeTest(unittest.TestCase):
         for env, home in cases:
             for _ in range(2):  # created by the first run, taken by the second
                 status, out = self.run_zvcc("1,Hi\nq\n", **env)
-                self.assertEqual(status, 0, out)
+                self.assertEqual(status, 3, out)  # not sent: no link
                 self.assertEqual(out.count(NOTICE % home), 1, out)
                 self.assertIn(NOTICE % home + "\n\nZorvane Send >", out)
             self.assert_home(home, out, messages=2)
@@ -119,7 +119,7 @@ class HomeTest(unittest.TestCase):
             f.write(b"[SysLog]\r\nLogFilesCount=3\r\n"
                     b"LogFileName=/gone/opt/zvcc/Logs/zvccLog3.txt\r\n")
         status, out = self.inst.run_plain("1,Hi\nq\n")
-        self.assertEqual(status, 0, out)
+        self.assertEqual(status, 3, out)  # not sent: no link
         self.assertEqual(os.listdir(self.inst.path("Logs")), ["zvccLog3.txt"])
         self.assertIn(b"LogFileName=zvccLog3.txt\r\n", self.inst.ini())
 

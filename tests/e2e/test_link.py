@@ -220,9 +220,9 @@ class ScriptTest(unittest.TestCase):
         self.assertIn("Cannot connect to the local Zorvane Server (COM).", out)
         self.assertIn("was not sent", out)
 
-    def test_quit_keeps_status_0(self):
+    def test_quit_counts_the_pages_as_the_end_of_input_does(self):
         status, _ = self.inst.run_plain("555,Hello\nq\n")
-        self.assertEqual(status, 0)
+        self.assertEqual(status, 3)  # not sent: no link
 
 
 if __name__ == "__main__":

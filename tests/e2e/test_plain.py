@@ -52,13 +52,31 @@ class PlainModeTest(unittest.TestCase):
 
     def test_message_line_without_a_link(self):
         status, out = self.inst.run_plain("1,Hi\n555,Hello\nq\n")
-        self.assertEqual(status, 0)
+        self.assertEqual(status, 3)  # neither page went out
         self.assertIn("Zorvane Send >1,Hi\nNot connected to the server on 127.0.0.1:6022\n", out)
         self.assertIn(b"LastMsgNo=2\r\n", self.inst.ini())
         with open(self.inst.path("Logs", "zvccLog1.txt"), "rb") as f:
             log = f.read().decode("utf-16-le")
         self.assertIn("Log Item: 2 (", log)
         self.assertIn("Sending Message\r\nDescription: Sending message to \"555\"\r\n", log)
+
+    def test_script_status_counts_its_pages(self):
+        limit = 1024 * 1024
+        runs = [
+            # (input, status, summary on standard error)
+            ("stat\nq\n", 0, None),
+            ("1,Hi\nq\n", 3, "1 message: 0 with a result, 1 without (1)"),
+            ("x" * (limit + 1) + "\nq\n", 3, "1 message: 0 with a result, 1 without"),
+            ("stat\n9," + "x" * limit, 3, "1 message: 0 with a result, 1 without"),
+        ]
+        for text, status, summary in runs:
+            with self.subTest(text=text[:20], length=len(text)):
+                got, out = self.inst.run_plain(text)
+                self.assertEqual(got, status, out[-300:])
+                if summary:
+                    self.assertIn("\n" + summary + "\n", out)
+                else:
+                    self.assertNotIn(" messages: ", out)
 
     def test_missing_help_file_ends_with_one_line_and_status_1(self):
         os.remove(self.inst.path("Help", "chelp_main.txt"))

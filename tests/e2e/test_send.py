@@ -2,11 +2,19 @@
 several runs on one home beside an open console."""
 
 import json
+import os
+import resource
+import signal
 import subprocess
+import time
 
 from zvcc_e2e import DEADLINE, PrivateBus, Screen, Simulator, SimulatorTestCase, main
 
 PROMPT = "Zorvane Send >"
+LIMIT = 1024 * 1024  # the longest line taken, in bytes
+# How far past its time-out a run may end: the time-out counts from the
+# program's start, and a sanitizer build takes a while to get there.
+OVERRUN = 0.6
 
 
 def sent_numbers(frames):
@@ -111,6 +119,117 @@ class SendTest(SimulatorTestCase):
                 self.assertRegex(err, r"\d+ messages?: ")
         body = [f["body"] for f in good.frames() if f.get("command") == "MSG_SEND"]
         self.assertTrue(any(b.startswith("World\x03") and ",556,2," in b for b in body), body)
+
+    def test_input_endings_count_every_page(self):
+        sim = self.simulator()
+        server = "127.0.0.1:%d" % sim.port
+        long_line = "556," + "x" * LIMIT
+        runs = [
+            # (input, outcomes by address, summary)
+            ("555,Hi\n" + long_line + "\n557,Ho\n",
+             {"555": "result", "556": "not sent", "557": "result"},
+             "3 messages: 2 with a result, 1 without"),
+            ("555,Hi\n" + long_line,  # the last line, unterminated
+             {"555": "result", "556": "not sent"}, "2 messages: 1 with a result, 1 without"),
+            ("555,Hi\n" + "x" * (LIMIT + 1) + "\n",  # too long to show an address
+             {"555": "result", "": "not sent"}, "2 messages: 1 with a result, 1 without"),
+            ("555,Hi\n556,Ho", {"555": "result", "556": "result"},
+             "2 messages: 2 with a result, 0 without"),
+        ]
+        for text, outcomes, summary in runs:
+            with self.subTest(text=text[:40], length=len(text)):
+                status, out, err = self.send(["--server", server, "--json", "-"], text)
+                self.assertEqual(status, 0 if summary.endswith(" 0 without") else 3, err)
+                lines = [json.loads(line) for line in out.splitlines()]
+                self.assertEqual({l["address"]: l["outcome"] for l in lines}, outcomes, out)
+                for line in lines:
+                    if line["outcome"] == "not sent":
+                        self.assertEqual(line["reason"], "the line is longer than the limit"
+                                         " of %d bytes" % LIMIT)
+                self.assertIn(summary + "\n", err)
+
+    def timed_send(self, args, text="", **popen):
+        """Runs zvcc send; returns (status, seconds, stdout, stderr)."""
+        began = time.monotonic()
+        proc = subprocess.Popen([self.inst.program, "send"] + list(args), cwd="/",
+                                stdin=subprocess.PIPE, stdout=popen.pop("stdout", subprocess.PIPE),
+                                stderr=subprocess.PIPE, **popen)
+        out, err = proc.communicate(text.encode(), timeout=DEADLINE)
+        return (proc.returncode, time.monotonic() - began, (out or b"").decode(),
+                err.decode())
+
+    def test_the_time_out_ends_the_run_on_time(self):
+        bus = PrivateBus()
+        self.addCleanup(bus.remove)
+        local = Simulator("--silent", bus=bus)
+        self.sims.append(local)
+        silent = self.simulator("--silent")
+        many = "".join("5%d,page %d\n" % (i % 100, i) for i in range(1000000))
+        runs = [
+            # (link options, time-out, input)
+            (["--local"], 1, ""),
+            (["--local"], 3, ""),
+            (["--server", "127.0.0.1:%d" % silent.port], 1, ""),
+            (["--server", "127.0.0.1:%d" % silent.port], 3, many),
+        ]
+        for link, timeout, text in runs:
+            with self.subTest(link=link, timeout=timeout, lines=text.count("\n")):
+                args = link + ["--timeout", str(timeout), "--json"]
+                args += ["-"] if text else ["555", "x"]
+                before = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
+                status, took, out, err = self.timed_send(args, text, env=bus.env())
+                self.assertEqual(status, 3, err)
+                self.assertLess(took, timeout + OVERRUN, err)
+                self.assertGreater(took, timeout - 0.2, err)
+                lines = [json.loads(line) for line in out.splitlines()]
+                self.assertTrue(lines, err)
+                self.assertTrue(all(l["outcome"] != "result" for l in lines), out[:300])
+                if text:
+                    # Lines are read ahead only so far while the server is not ready.
+                    self.assertLessEqual(len(lines), 1000)
+                    peak = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
+                    self.assertLess(max(peak, before), 150 * 1024, "peak resident KiB")
+
+    def test_output_that_cannot_be_written_fails_the_run(self):
+        sim = self.simulator()
+        server = "127.0.0.1:%d" % sim.port
+        full = open("/dev/full", "wb")
+        self.addCleanup(full.close)
+        runs = [
+            # (arguments, how standard output is given)
+            (["--json", "555", "x"], {"stdout": full}),
+            (["555", "x"], {"stdout": full}),
+            (["--json", "555", "x"], {"stdout": subprocess.DEVNULL, "preexec_fn": lambda: os.close(1)}),
+        ]
+        for args, popen in runs:
+            with self.subTest(args=args, popen=sorted(popen)):
+                status, _, _, err = self.timed_send(["--server", server] + args, **popen)
+                self.assertEqual(status, 1, err)
+                self.assertRegex(err, r"(?m)^zvcc send: the outcomes could not be written: \S")
+        # A reader that goes before the end.
+        proc = subprocess.Popen([self.inst.program, "send", "--server", server, "--json", "-"],
+                                cwd="/", stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE)
+        proc.stdout.close()
+        _, err = proc.communicate(b"555,x\n", timeout=DEADLINE)
+        self.assertEqual(proc.returncode, 1, err)
+        self.assertIn(b"the outcomes could not be written: Broken pipe", err)
+
+    def test_quit_ends_the_run_with_its_outcomes(self):
+        silent = self.simulator("--silent")
+        proc = subprocess.Popen([self.inst.program, "send", "--server",
+                                 "127.0.0.1:%d" % silent.port, "--timeout", "20", "--json",
+                                 "555", "x"], cwd="/", stdin=subprocess.DEVNULL,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        silent.wait_frames(lambda frames: frames, "the connect")
+        began = time.monotonic()
+        proc.send_signal(signal.SIGQUIT)
+        out, err = proc.communicate(timeout=DEADLINE)
+        self.assertEqual(proc.returncode, 128 + signal.SIGQUIT, err)
+        self.assertLess(time.monotonic() - began, 2.0)
+        self.assertEqual([json.loads(l)["outcome"] for l in out.decode().splitlines()],
+                         ["not sent"])
+        self.assertIn(b"1 message: 0 with a result, 1 without", err)
 
     def test_usage_errors(self):
         for args in (["555"], ["--bogus", "555", "x"], ["--priority", "9", "555", "x"],

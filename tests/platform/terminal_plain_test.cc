@@ -7,8 +7,10 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/terminal.h"
 
@@ -232,8 +234,60 @@ TEST_F(PlainTerminalTest, LinesPastTheLimitAreRefusedWhole) {
   EXPECT_EQ(Screen(), "P>12345678\nP>\n" + refused + "P>ok\nP>\n" + refused + "P>\n");
 }
 
-// Terminal signals are taken in the wait: INT, TERM and HUP end the input with
-// their number; QUIT and WINCH do not.
+// A refused line is told as soon as it is seen, and handed to the caller with
+// its first bytes; a caller that reads only once a line waits never blocks on
+// one, however the input goes on.
+TEST_F(PlainTerminalTest, RefusedLinesAreToldAtOnceAndHandedOver) {
+  FTerm = CreatePlainTerminal(FIn[0], FOut[1], 8);
+  const std::string refused = std::string(kLineRefused) + "8 bytes\n";
+  const std::string reason = "the line is longer than the limit of 8 bytes";
+  Type("556,too long\n");
+  EXPECT_FALSE(FTerm->KeyPressed());  // the input stays open: nothing to read
+  std::vector<Terminal::RefusedLine> lines = FTerm->TakeRefusedLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].Head, "556,too long");
+  EXPECT_EQ(lines[0].Reason, reason);
+  EXPECT_TRUE(FTerm->TakeRefusedLines().empty());  // each is handed over once
+  EXPECT_EQ(FTerm->Wait(20ms, -1), WaitResult::kTimeout);
+  // The last line, unterminated and too long, ends with the input.
+  Type("ok\n" + std::string(300, 'z'));
+  EndInput();
+  EXPECT_EQ(FTerm->ReadLine(false), "ok");
+  EXPECT_THROW(FTerm->ReadLine(false), InputEnded);
+  lines = FTerm->TakeRefusedLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].Head, std::string(kRefusedHeadBytes, 'z'));
+  EXPECT_EQ(Screen(), "\n" + refused + "ok\n\n" + refused);
+}
+
+// A write that fails is kept for the caller: the output is lost, and whoever
+// runs the program must learn it.
+TEST(PlainTerminalOutputTest, AFailedWriteIsKept) {
+  const struct {
+    const char* Path;
+    int Flags;
+    std::optional<std::string> Error;
+  } cases[] = {
+      {"/dev/null", O_WRONLY, std::nullopt},
+      {"/dev/full", O_WRONLY, "No space left on device"},
+      {"/dev/null", O_RDONLY, "Bad file descriptor"},  // a closed output, as main leaves it
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.Path) + " " + std::to_string(c.Flags));
+    const int fd = open(c.Path, c.Flags | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    {
+      std::unique_ptr<Terminal> term = CreatePlainTerminal(-1, fd);
+      term->Write("Message Result: ok\r\n");
+      term->Flush();
+      EXPECT_EQ(term->OutputError(), c.Error);
+    }
+    close(fd);
+  }
+}
+
+// Terminal signals are taken in the wait: INT, TERM, HUP and QUIT (no one
+// types it at a pipe) end the input with their number; WINCH does not.
 class PlainTerminalSignalTest : public PlainTerminalTest {
  protected:
   void SetUp() override {
@@ -258,7 +312,7 @@ class PlainTerminalSignalTest : public PlainTerminalTest {
 };
 
 TEST_F(PlainTerminalSignalTest, TerminatingSignalsEndInputWithTheirNumber) {
-  for (const int signo : {SIGINT, SIGTERM, SIGHUP}) {
+  for (const int signo : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
     SCOPED_TRACE(signo);
     ASSERT_EQ(pthread_kill(pthread_self(), signo), 0);
     try {
@@ -293,8 +347,7 @@ TEST_F(PlainTerminalSignalTest, ASignalIsTakenWhileLinesWait) {
   }
 }
 
-TEST_F(PlainTerminalSignalTest, QuitAndWindowChangesAreIgnored) {
-  ASSERT_EQ(pthread_kill(pthread_self(), SIGQUIT), 0);
+TEST_F(PlainTerminalSignalTest, WindowChangesAreIgnored) {
   ASSERT_EQ(pthread_kill(pthread_self(), SIGWINCH), 0);
   EXPECT_EQ(FTerm->Wait(20ms, -1), WaitResult::kTimeout);
   Type("still here\n");
