@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
   libedit-dev libpugixml-dev libsystemd-dev libsqlite3-dev dbus-daemon dbus-bin nlohmann-json3-dev
+  systemd
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-pexpect python3-pyte jq time
   openssl libssl-dev

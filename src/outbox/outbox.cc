@@ -193,6 +193,17 @@ int TOutbox::Recover() {
   return FDb.Changes();
 }
 
+bool TOutbox::Requeue(int64_t id) {
+  constexpr std::string_view kDoing = "queue a page of the outbox again";
+  TSqliteStatement update =
+      FDb.Prepare("UPDATE pages SET state = ?1 WHERE id = ?2 AND state = ?3", kDoing);
+  update.BindText(1, Text(TOutboxState::kQueued))
+      .BindInt(2, id)
+      .BindText(3, Text(TOutboxState::kFramed));
+  update.Run(kDoing);
+  return FDb.Changes() > 0;
+}
+
 std::vector<TOutboxPage> TOutbox::Expire(int64_t now) {
   constexpr std::string_view kDoing = "expire pages of the outbox";
   // The owner is the only writer, so nothing changes between this read and

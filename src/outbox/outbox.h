@@ -90,6 +90,11 @@ class TOutbox {
   // refused (EZVStoreError), never moved; so is a number below 1.
   std::optional<TOutboxPage> MarkFramed(int64_t id, int32_t number, int64_t now);
 
+  // A framed page whose link ended before its result is queued again, with
+  // its number and its attempts: it goes out once more as a repeat. False
+  // when the page is not framed.
+  bool Requeue(int64_t id);
+
   // The link did not take a page just framed (it could not take it now):
   // the page is queued again, keeping its number, and the attempt is not
   // counted. False when the page is not framed.

@@ -252,8 +252,11 @@ void TOwnerCore::Tell(const TOutboxPage& page) {
 void TOwnerCore::LinkReady(int64_t now) {
   FBackoff.Reset();
   // Pages the last link took without answering go out again now: the server
-  // may never have had them.
-  const int again = FOutbox.Recover();
+  // may never have had them. (A link tells its readiness more than once; the
+  // pages on it now are not among these.)
+  int again = 0;
+  for (const int64_t id : FLeftFramed) again += FOutbox.Requeue(id) ? 1 : 0;
+  FLeftFramed.clear();
   if (again > 0) {
     FLink.Log("Outbox", std::to_string(again) +
                             (again == 1 ? " page goes" : " pages go") +
@@ -273,6 +276,7 @@ void TOwnerCore::PageEnded(int32_t number, TOutboxState state, const std::string
     if (page && page->Attempts < kMaxAttempts) {
       // Left framed: the next link's readiness (or the next owner) sends it
       // once more.
+      FLeftFramed.push_back(id);
       if (FLeaving) FinishHandover(false);
       return;
     }

@@ -182,6 +182,9 @@ class TOwnerCore {
   std::map<int64_t, std::vector<TWaiter>> FWaiters;
   // Outbox ids of the pages this owner put on the link, by number.
   std::map<int32_t, int64_t> FInFlight;
+  // Pages whose link ended before their result: queued again when the next
+  // link is ready.
+  std::vector<int64_t> FLeftFramed;
   std::vector<TOutput> FOutput;
   TOwnerBackoff FBackoff;
   int64_t FNextExpiry = 0;

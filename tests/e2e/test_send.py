@@ -25,13 +25,13 @@ def sent_numbers(frames):
 
 class SendTest(SimulatorTestCase):
     def start_send(self, args, text=""):
-        return subprocess.Popen([self.inst.program, "send"] + list(args), cwd="/",
+        return subprocess.Popen([self.inst.program, "send", "--no-agent"] + list(args), cwd="/",
                                 stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                 stderr=subprocess.PIPE), text
 
     def send(self, args, text="", env=None):
         """Runs zvcc send; returns (status, stdout, stderr)."""
-        done = subprocess.run([self.inst.program, "send"] + list(args), input=text.encode(),
+        done = subprocess.run([self.inst.program, "send", "--no-agent"] + list(args), input=text.encode(),
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd="/",
                               timeout=DEADLINE, env=env)
         return done.returncode, done.stdout.decode(), done.stderr.decode()
@@ -151,7 +151,7 @@ class SendTest(SimulatorTestCase):
     def timed_send(self, args, text="", **popen):
         """Runs zvcc send; returns (status, seconds, stdout, stderr)."""
         began = time.monotonic()
-        proc = subprocess.Popen([self.inst.program, "send"] + list(args), cwd="/",
+        proc = subprocess.Popen([self.inst.program, "send", "--no-agent"] + list(args), cwd="/",
                                 stdin=subprocess.PIPE, stdout=popen.pop("stdout", subprocess.PIPE),
                                 stderr=subprocess.PIPE, **popen)
         out, err = proc.communicate(text.encode(), timeout=DEADLINE)
@@ -207,7 +207,7 @@ class SendTest(SimulatorTestCase):
                 self.assertEqual(status, 1, err)
                 self.assertRegex(err, r"(?m)^zvcc send: the outcomes could not be written: \S")
         # A reader that goes before the end.
-        proc = subprocess.Popen([self.inst.program, "send", "--server", server, "--json", "-"],
+        proc = subprocess.Popen([self.inst.program, "send", "--no-agent", "--server", server, "--json", "-"],
                                 cwd="/", stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                 stderr=subprocess.PIPE)
         proc.stdout.close()
@@ -217,7 +217,7 @@ class SendTest(SimulatorTestCase):
 
     def test_quit_ends_the_run_with_its_outcomes(self):
         silent = self.simulator("--silent")
-        proc = subprocess.Popen([self.inst.program, "send", "--server",
+        proc = subprocess.Popen([self.inst.program, "send", "--no-agent", "--server",
                                  "127.0.0.1:%d" % silent.port, "--timeout", "20", "--json",
                                  "555", "x"], cwd="/", stdin=subprocess.DEVNULL,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
@@ -261,7 +261,7 @@ class SendTest(SimulatorTestCase):
         # The server takes one login per account: each send has a server of its own.
         sims = [self.simulator() for _ in range(4)]
         batch = "".join("55%d,page %d\n" % (i, i) for i in range(10))
-        runs = [subprocess.Popen([self.inst.program, "send", "--server", "127.0.0.1:%d" % s.port,
+        runs = [subprocess.Popen([self.inst.program, "send", "--no-agent", "--server", "127.0.0.1:%d" % s.port,
                                   "--json", "-"],
                                  cwd="/", stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                  stderr=subprocess.DEVNULL) for s in sims]

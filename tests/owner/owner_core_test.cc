@@ -138,6 +138,9 @@ TEST_F(OwnerCoreTest, PagesWaitWhileTheLinkIsDownAndGoOutInOrderWhenReady) {
   ASSERT_EQ(FLink.FSent.size(), 2U);
   EXPECT_EQ(FLink.FSent[0].Address, "555");
   EXPECT_EQ(FLink.FSent[1].Address, "556");
+  // A link may tell its readiness twice (TCP/IP does): the pages on it stay.
+  FCore->LinkReady(FNow);
+  EXPECT_EQ(FLink.FSent.size(), 2U);
 
   FCore->PageEnded(FLink.FSent[1].Number, TOutboxState::kResult, "accepted", 0, "", false, FNow);
   const auto outcomes = Only<TOwnerOutcome>(Replies(c));
