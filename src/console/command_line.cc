@@ -48,6 +48,8 @@ std::string UsageText() {
   return R"(Usage: zvcc [--home DIR]
        zvcc --help | --version
        zvcc send [OPTION]... ADDRESS TEXT | -   (see 'zvcc send --help')
+       zvcc agent [OPTION]...   (the home's owner, in the background)
+       zvcc outbox [--json] [--cancel NUMBER]   (the pages the owner keeps)
 
 The console client of the Zorvane paging server. At its prompt type a command
 ("help" lists them) or a message line:

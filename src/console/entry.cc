@@ -253,6 +253,7 @@ int RunConsole(std::unique_ptr<platform::Terminal> terminal, const std::string& 
     WriteReport(console.get(), ErrorReport(e));
     status = 1;
   }
+  owner.reset();  // it holds the console
   console.reset();
   return status;
 }

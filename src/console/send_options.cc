@@ -182,9 +182,15 @@ std::string SendUsageText() {
 
 Sends one page, or the message lines read from standard input ("-"), each
   address,text[,carrier[,priority[,subject[,age limit in minutes]]]]
-as typed at the console, waits for every page's outcome and exits. It logs as
-the console does and may run beside a console and other sends on one home;
-it changes no stored setting but the message numbering.
+as typed at the console, waits for every page's outcome and exits.
+
+The pages go to the home's owner, the one process that holds the home's
+server login: an open console, or the agent, which the first send starts in
+the background when none runs (it leaves after 10 idle minutes; see 'zvcc
+agent --help'). The owner keeps each page in its outbox before it accepts it,
+sends the pages in order, tries a server that cannot be reached again, and
+tells each send its pages' outcomes; a page still waiting when the time-out
+passes goes out later all the same.
 
 Options (each value holds for this run only):
   --carrier ID        the default carrier
@@ -193,6 +199,12 @@ Options (each value holds for this run only):
   --age MINUTES       the default age limit
   --server HOST:PORT  connect over TCP/IP to HOST (a name or IPv4 address)
   --local             connect to the local server on the bus
+                      (an owner that sends elsewhere refuses the run's pages)
+  --key KEY           a page with the key of a page still in the outbox within
+                      its age limit is not sent again: the run tells that page's
+                      outcome (for "-", line N has the key KEY#N)
+  --no-agent          start no agent: with no owner running, this run is the
+                      owner for its own pages (and serves other sends meanwhile)
   --timeout SECONDS   the longest the whole run may take (default 30)
   --json              one JSON object per page on standard output
   --home DIR          keep Settings/ and Logs/ in DIR, as the console does
@@ -200,14 +212,15 @@ Options (each value holds for this run only):
   --                  what follows is ADDRESS and TEXT, even if it begins with "-"
 
 Without --json each outcome is shown as the console shows it. With --json each
-page gives one line: number, address, text, outcome ("result", "not sent" or
-"no result"), and result and code (the server's result text and send result)
-or reason. Diagnostics and a summary line go to standard error.
+page gives one line: number, address, text, outcome ("result", "not sent", "no
+result", "queued", "expired" or "cancelled"), and result and code (the server's
+result text and send result) or reason; "attempts" when the page went out more
+than once. Diagnostics and a summary line go to standard error.
 
-Exit status: 0 when every page got a result; 3 when a page was not sent or got
-no result (a server that cannot be reached leaves every page not sent); 1 when
-an error ended the run (home, settings, a link that could not start); 2 for a
-wrong command line; 128+N after signal N.
+Exit status: 0 when every page got a result; 3 when a page was not sent, got
+no result or expired; 4 when the others got their results and some are still
+queued (the owner holds them and sends them later); 1 when an error ended the
+run; 2 for a wrong command line; 128+N after signal N.
 )";
 }
 

@@ -224,8 +224,8 @@ class HostileTest(unittest.TestCase):
         status, _ = self.inst.run_plain("q\n")
         self.assertEqual(status, 0)
         self.assertEqual(sorted(os.listdir(settings)),
-                         ["ZVSettingsError.log", "zvcc.ini", "zvcc.ini.lock", "zvcc.ini.tmp",
-                          "zvcc.lock"])
+                         ["ZVSettingsError.log", "zvcc-outbox.db", "zvcc-owner.lock", "zvcc.ini",
+                          "zvcc.ini.lock", "zvcc.ini.tmp", "zvcc.lock"])
 
 
 if __name__ == "__main__":
