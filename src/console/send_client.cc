@@ -74,11 +74,15 @@ class TClientRun {
       std::optional<platform::LocalStream> stream = Connect();
       if (!stream) return false;
       if (!Talk(*stream)) return !FOutputFailed;
+      // The owner went (it handed over, or died): its successor needs a moment
+      // to take the home, and a tight loop would only spin.
+      ::usleep(50'000);
     }
     return true;
   }
 
   const std::string& Error() const { return FError; }
+  bool Refused() const { return FRefused; }
   bool OutputFailed() const { return FOutputFailed; }
 
  private:
@@ -134,9 +138,10 @@ class TClientRun {
     }
     out += EncodeOwnerLine(TOwnerEnd{});
     try {
-      if (!stream.WriteAll(out, Left())) return true;
+      stream.WriteAll(out, Left());
     } catch (const std::exception&) {
-      return Clock::now() < FDeadline;  // the owner went, or the time is up
+      // The owner went, or the time is up. What it said before it went (a
+      // refusal, say) is still read below.
     }
     TOwnerReplyReader reader;
     std::array<char, 65536> buffer{};
@@ -406,9 +411,14 @@ int RunSendThroughOwner(const TSendOptions& options, const std::string& home,
     if (p.Final) run.Tell(p.Outcome);  // lines refused before any owner saw them
   }
   const bool reached = run.Run();
-  std::string why = reached ? "the time-out of " + std::to_string(options.Timeout.count()) +
-                                  " s passed"
-                            : "no owner of the home could take it (" + run.Error() + ")";
+  std::string why;
+  if (run.Refused()) {
+    why = "the home's owner refused it: " + run.Error();
+  } else if (reached) {
+    why = "the time-out of " + std::to_string(options.Timeout.count()) + " s passed";
+  } else {
+    why = "no owner of the home could take it (" + run.Error() + ")";
+  }
   run.TellQueued(why);
   if (!pages.empty()) WriteAll(stderr, ClientSummary(pages) + "\n");
   if (run.OutputFailed()) {

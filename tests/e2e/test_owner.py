@@ -60,6 +60,13 @@ class OwnerTest(SimulatorTestCase):
         numbers = [n for n, _ in sent(frames)]
         self.assertEqual(len(numbers), 12)
         self.assertEqual(len(set(numbers)), 12)
+        # A send for another server is refused at once, saying why.
+        began = time.monotonic()
+        status, lines, err = self.send("--server", "127.0.0.1:1", "555", "elsewhere")
+        self.assertEqual(status, 3, err)
+        self.assertEqual(lines[0]["outcome"], "not sent")
+        self.assertIn("sends through tcp " + server, lines[0]["reason"])
+        self.assertLess(time.monotonic() - began, 5)
         # The agent stays for later sends and leaves when asked.
         self.assertEqual(len(self.agents()), 1)
         self.assertEqual(stop_agents(self.inst.root, self.inst.program), [])
