@@ -3,14 +3,15 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <array>
 #include <cstdio>
 #include <exception>
 #include <optional>
 
 #include "console/entry.h"
 #include "console/home_folder.h"
+#include "console/option_reader.h"
 #include "console/owner_host.h"
+#include "owner/owner_client.h"
 #include "owner/owner_wire.h"
 #include "platform/message_queue.h"
 #include "platform/owner_endpoint.h"
@@ -38,17 +39,6 @@ bool WriteAll(std::FILE* stream, const std::string& text) {
   return std::fputs(text.c_str(), stream) >= 0 && std::fflush(stream) == 0;
 }
 
-std::optional<int32_t> Decimal(const std::string& text, int64_t low, int64_t high) {
-  if (text.empty() || text.size() > 9) return std::nullopt;
-  int64_t value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + (c - '0');
-  }
-  if (value < low || value > high) return std::nullopt;
-  return static_cast<int32_t>(value);
-}
-
 // Asks the home's owner to leave and waits until it has.
 int StopOwner(const std::string& home) {
   std::optional<platform::LocalStream> stream;
@@ -63,31 +53,16 @@ int StopOwner(const std::string& home) {
     return 0;
   }
   const auto deadline = Clock::now() + kStopWait;
-  try {
-    stream->WriteAll(EncodeOwnerLine(TOwnerHello{kOwnerWireVersion, TOwnerClientRole::kSend,
-                                                 static_cast<int64_t>(::getpid()), ""}) +
-                         EncodeOwnerLine(TOwnerStop{}),
-                     kStopWait);
-    TOwnerReplyReader reader;
-    std::array<char, 4096> buffer{};
-    while (Clock::now() < deadline) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-      if (!stream->WaitReadable(left)) break;
-      const auto r = stream->Read(buffer.data(), buffer.size());
-      if (r.Status == platform::LocalStream::IoStatus::kClosed) break;
-      if (r.Status == platform::LocalStream::IoStatus::kWouldBlock) continue;
-      reader.Append(std::string_view(buffer.data(), r.Count));
-      while (auto read = reader.Next()) {
-        if (!read->Message) continue;
-        if (const auto* refused = std::get_if<TOwnerRefused>(&*read->Message)) {
-          WriteAll(stderr, "zvcc agent: " + refused->Reason + "\n");
-          return kStatusFailed;
-        }
-      }
+  TOwnerClientStream owner(std::move(*stream));
+  owner.Send(EncodeOwnerLine(TOwnerHello{kOwnerWireVersion, TOwnerClientRole::kSend,
+                                         static_cast<int64_t>(::getpid()), ""}) +
+                 EncodeOwnerLine(TOwnerStop{}),
+             deadline);
+  while (const std::optional<TOwnerReply> reply = owner.Next(deadline)) {
+    if (const auto* refused = std::get_if<TOwnerRefused>(&*reply)) {
+      WriteAll(stderr, "zvcc agent: " + refused->Reason + "\n");
+      return kStatusFailed;
     }
-  } catch (const std::exception& e) {
-    WriteAll(stderr, std::string("zvcc agent: ") + e.what() + "\n");
-    return kStatusFailed;
   }
   // Gone once nothing answers on its socket any more.
   while (Clock::now() < deadline) {
@@ -183,54 +158,40 @@ int RunAgent(const TAgentOptions& options, const std::string& home) {
 
 TAgentOptions ParseAgentOptions(const std::vector<std::string>& arguments) {
   TAgentOptions o;
-  auto fail = [&o](const std::string& error) {
-    if (o.Error.empty()) o.Error = error;
-    o.Action = TAgentAction::kUsageError;
-  };
+  TOptionReader r(arguments);
   bool server = false;
   bool local = false;
-  for (std::size_t i = 0; i < arguments.size() && o.Error.empty(); ++i) {
-    std::string name = arguments[i];
-    std::optional<std::string> value;
-    if (const std::size_t eq = name.find('='); name.starts_with("--") && eq != std::string::npos) {
-      value = name.substr(eq + 1);
-      name.erase(eq);
-    }
-    auto take = [&]() -> std::optional<std::string> {
-      if (value) return value;
-      if (i + 1 == arguments.size()) {
-        fail("option '" + name + "' needs a value");
-        return std::nullopt;
-      }
-      return arguments[++i];
-    };
+  while (r.Next()) {
+    const std::string& name = r.Name();
     if (name == "--help") {
       o.Action = TAgentAction::kHelp;
       return o;
-    } else if (name == "--stop" && !value) {
+    } else if (name == "--stop" && r.Bare()) {
       o.Action = TAgentAction::kStop;
-    } else if (name == "--local" && !value) {
+    } else if (name == "--local" && r.Bare()) {
       local = true;
       o.Run.ConnectionType = kConnectionLocal;
     } else if (name == "--home") {
-      if (const auto v = take()) {
-        if (v->empty()) fail("option '--home' needs a folder");
+      if (const auto v = r.Value()) {
+        if (v->empty()) r.Fail("option '--home' needs a folder");
         o.Home = *v;
       }
     } else if (name == "--idle-exit") {
-      if (const auto v = take()) {
-        const auto minutes = Decimal(*v, 0, 100000);
-        if (!minutes) fail("option '--idle-exit' expects minutes (0: never), not '" + *v + "'");
-        else o.IdleExit = std::chrono::minutes(*minutes);
+      if (const auto v = r.Value()) {
+        if (const auto minutes = DecimalIn(*v, 0, 100000)) {
+          o.IdleExit = std::chrono::minutes(*minutes);
+        } else {
+          r.Fail("option '--idle-exit' expects minutes (0: never), not '" + *v + "'");
+        }
       }
     } else if (name == "--server") {
-      if (const auto v = take()) {
+      if (const auto v = r.Value()) {
         const std::size_t colon = v->rfind(':');
         const std::string host = v->substr(0, colon == std::string::npos ? 0 : colon);
         const auto port =
-            colon == std::string::npos ? std::nullopt : Decimal(v->substr(colon + 1), 1, 65535);
+            colon == std::string::npos ? std::nullopt : DecimalIn(v->substr(colon + 1), 1, 65535);
         if (host.empty() || !port) {
-          fail("option '--server' expects HOST:PORT, not '" + *v + "'");
+          r.Fail("option '--server' expects HOST:PORT, not '" + *v + "'");
         } else {
           server = true;
           o.Run.ConnectionType = kConnectionRemote;
@@ -239,10 +200,14 @@ TAgentOptions ParseAgentOptions(const std::vector<std::string>& arguments) {
         }
       }
     } else {
-      fail("unknown argument '" + arguments[i] + "'");
+      r.Fail("unknown argument '" + r.Argument() + "'");
     }
   }
-  if (o.Error.empty() && server && local) fail("'--server' and '--local' exclude each other");
+  if (server && local) r.Fail("'--server' and '--local' exclude each other");
+  if (!r.Error().empty()) {
+    o.Action = TAgentAction::kUsageError;
+    o.Error = r.Error();
+  }
   return o;
 }
 

@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <array>
 #include <cstdio>
 #include <ctime>
 #include <exception>
@@ -11,8 +10,10 @@
 
 #include "console/entry.h"
 #include "console/home_folder.h"
+#include "console/option_reader.h"
 #include "console/owner_host.h"
 #include "outbox/outbox.h"
+#include "owner/owner_client.h"
 #include "owner/owner_wire.h"
 #include "platform/owner_endpoint.h"
 #include "platform/program_folder.h"
@@ -37,53 +38,36 @@ struct TOutboxOptions {
 
 TOutboxOptions Parse(const std::vector<std::string>& arguments) {
   TOutboxOptions o;
-  for (std::size_t i = 0; i < arguments.size() && o.Error.empty(); ++i) {
-    std::string name = arguments[i];
-    std::optional<std::string> value;
-    if (const std::size_t eq = name.find('='); name.starts_with("--") && eq != std::string::npos) {
-      value = name.substr(eq + 1);
-      name.erase(eq);
-    }
-    auto take = [&]() -> std::optional<std::string> {
-      if (value) return value;
-      if (i + 1 == arguments.size()) {
-        o.Error = "option '" + name + "' needs a value";
-        return std::nullopt;
-      }
-      return arguments[++i];
-    };
+  TOptionReader r(arguments);
+  while (r.Next()) {
+    const std::string& name = r.Name();
     if (name == "--help") {
       o.Help = true;
-    } else if (name == "--json" && !value) {
+    } else if (name == "--json" && r.Bare()) {
       o.Json = true;
     } else if (name == "--home") {
-      if (const auto v = take()) {
-        if (v->empty()) o.Error = "option '--home' needs a folder";
+      if (const auto v = r.Value()) {
+        if (v->empty()) r.Fail("option '--home' needs a folder");
         o.Home = *v;
       }
     } else if (name == "--cancel") {
-      if (const auto v = take()) {
+      if (const auto v = r.Value()) {
         // "17": the message number; "#5": the outbox id of a page not yet numbered.
         const bool byId = v->starts_with("#");
-        const std::string digits = byId ? v->substr(1) : *v;
-        int64_t n = 0;
-        bool ok = !digits.empty() && digits.size() <= 10;
-        for (char c : digits) {
-          ok = ok && c >= '0' && c <= '9';
-          if (ok) n = n * 10 + (c - '0');
-        }
-        if (!ok || n < 1 || n > 2147483647) {
-          o.Error = "option '--cancel' expects a message number or #ID, not '" + *v + "'";
+        const auto n = DecimalIn(byId ? v->substr(1) : *v, 1, 2147483647);
+        if (!n) {
+          r.Fail("option '--cancel' expects a message number or #ID, not '" + *v + "'");
         } else if (byId) {
-          o.Cancel.Id = n;
+          o.Cancel.Id = *n;
         } else {
-          o.Cancel.Number = static_cast<int32_t>(n);
+          o.Cancel.Number = *n;
         }
       }
     } else {
-      o.Error = "unknown argument '" + arguments[i] + "'";
+      r.Fail("unknown argument '" + r.Argument() + "'");
     }
   }
+  o.Error = r.Error();
   return o;
 }
 
@@ -178,30 +162,19 @@ int Cancel(const TOutboxOptions& o, const std::string& home) {
   if (!endpoint) {
     std::optional<platform::LocalStream> stream = platform::ConnectToOwner(home, kCancelWait);
     if (!stream) throw EZVException("the home's owner does not answer");
-    stream->WriteAll(EncodeOwnerLine(TOwnerHello{kOwnerWireVersion, TOwnerClientRole::kSend,
-                                                 static_cast<int64_t>(::getpid()), ""}) +
-                         EncodeOwnerLine(o.Cancel),
-                     kCancelWait);
-    TOwnerReplyReader reader;
-    std::array<char, 4096> buffer{};
     const auto deadline = std::chrono::steady_clock::now() + kCancelWait;
-    while (std::chrono::steady_clock::now() < deadline) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (!stream->WaitReadable(left)) break;
-      const auto r = stream->Read(buffer.data(), buffer.size());
-      if (r.Status == platform::LocalStream::IoStatus::kClosed) break;
-      if (r.Status == platform::LocalStream::IoStatus::kWouldBlock) continue;
-      reader.Append(std::string_view(buffer.data(), r.Count));
-      while (auto read = reader.Next()) {
-        if (!read->Message) continue;
-        if (const auto* done = std::get_if<TOwnerCancelled>(&*read->Message)) {
-          WriteAll(stdout, done->Reason + "\n");
-          return done->Done ? 0 : kStatusFailed;
-        }
-        if (const auto* refused = std::get_if<TOwnerRefused>(&*read->Message)) {
-          throw EZVException(refused->Reason);
-        }
+    TOwnerClientStream owner(std::move(*stream));
+    owner.Send(EncodeOwnerLine(TOwnerHello{kOwnerWireVersion, TOwnerClientRole::kSend,
+                                           static_cast<int64_t>(::getpid()), ""}) +
+                   EncodeOwnerLine(o.Cancel),
+               deadline);
+    while (const std::optional<TOwnerReply> reply = owner.Next(deadline)) {
+      if (const auto* done = std::get_if<TOwnerCancelled>(&*reply)) {
+        WriteAll(stdout, done->Reason + "\n");
+        return done->Done ? 0 : kStatusFailed;
+      }
+      if (const auto* refused = std::get_if<TOwnerRefused>(&*reply)) {
+        throw EZVException(refused->Reason);
       }
     }
     throw EZVException("the home's owner did not answer the cancel");

@@ -2,12 +2,12 @@
 
 #include <unistd.h>
 
-#include <array>
 #include <chrono>
 #include <exception>
 
 #include "console/owner_host.h"
 #include "outbox/outbox.h"
+#include "owner/owner_client.h"
 #include "owner/owner_wire.h"
 
 namespace zv {
@@ -20,32 +20,21 @@ using Clock = std::chrono::steady_clock;
 constexpr std::chrono::seconds kHandoverWait{8};
 
 // Asks the owner on `stream` to hand over; true once it said so or left.
-bool AskToHandOver(platform::LocalStream& stream, std::string& error) {
+bool AskToHandOver(platform::LocalStream stream, std::string& error) {
   const auto deadline = Clock::now() + kHandoverWait;
-  if (!stream.WriteAll(EncodeOwnerLine(TOwnerHello{kOwnerWireVersion, TOwnerClientRole::kConsole,
-                                                   static_cast<int64_t>(::getpid()), ""}) +
-                           EncodeOwnerLine(TOwnerTakeover{}),
-                       std::chrono::seconds(2))) {
-    return true;  // it is gone already
-  }
-  TOwnerReplyReader reader;
-  std::array<char, 4096> buffer{};
-  while (Clock::now() < deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    if (!stream.WaitReadable(left)) break;
-    const auto r = stream.Read(buffer.data(), buffer.size());
-    if (r.Status == platform::LocalStream::IoStatus::kClosed) return true;
-    if (r.Status == platform::LocalStream::IoStatus::kWouldBlock) continue;
-    reader.Append(std::string_view(buffer.data(), r.Count));
-    while (auto read = reader.Next()) {
-      if (!read->Message) continue;
-      if (const auto* refused = std::get_if<TOwnerRefused>(&*read->Message)) {
-        error = refused->Reason;
-        return false;
-      }
-      if (std::holds_alternative<TOwnerHandover>(*read->Message)) return true;
+  TOwnerClientStream owner(std::move(stream));
+  owner.Send(EncodeOwnerLine(TOwnerHello{kOwnerWireVersion, TOwnerClientRole::kConsole,
+                                         static_cast<int64_t>(::getpid()), ""}) +
+                 EncodeOwnerLine(TOwnerTakeover{}),
+             deadline);
+  while (const std::optional<TOwnerReply> reply = owner.Next(deadline)) {
+    if (const auto* refused = std::get_if<TOwnerRefused>(&*reply)) {
+      error = refused->Reason;
+      return false;
     }
+    if (std::holds_alternative<TOwnerHandover>(*reply)) return true;
   }
+  if (owner.Ended()) return true;
   error = "the agent did not hand over within " + std::to_string(kHandoverWait.count()) + " s";
   return false;
 }
@@ -59,7 +48,7 @@ TOwnership BecomeOwner(const std::string& home) {
     if (own.Endpoint) return own;
     std::optional<platform::LocalStream> stream =
         platform::ConnectToOwner(home, std::chrono::seconds(2));
-    if (stream && !AskToHandOver(*stream, own.Error)) return own;
+    if (stream && !AskToHandOver(std::move(*stream), own.Error)) return own;
     // The lock is let go of when the agent's process ends.
     const auto deadline = Clock::now() + std::chrono::seconds(3);
     while (!own.Endpoint && Clock::now() < deadline) {

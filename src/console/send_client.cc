@@ -13,6 +13,7 @@
 
 #include "console/agent_run.h"
 #include "console/message_line.h"
+#include "owner/owner_client.h"
 #include "platform/owner_endpoint.h"
 #include "platform/spawn_detached.h"
 #include "platform/terminal.h"
@@ -73,7 +74,7 @@ class TClientRun {
     while (Open() < FPages.size() && Clock::now() < FDeadline) {
       std::optional<platform::LocalStream> stream = Connect();
       if (!stream) return false;
-      if (!Talk(*stream)) return !FOutputFailed;
+      if (!Talk(std::move(*stream))) return !FOutputFailed;
       // The owner went (it handed over, or died): its successor needs a moment
       // to take the home, and a tight loop would only spin.
       ::usleep(50'000);
@@ -129,7 +130,7 @@ class TClientRun {
   // False when the run is over (every page has its outcome, the deadline, or
   // an owner that refused it); true when the owner went and another is to be
   // found.
-  bool Talk(platform::LocalStream& stream) {
+  bool Talk(platform::LocalStream stream) {
     std::string out = EncodeOwnerLine(TOwnerHello{kOwnerWireVersion, TOwnerClientRole::kSend,
                                                   static_cast<int64_t>(::getpid()),
                                                   TZVSystemConsole::LinkText(FOptions.Run)});
@@ -137,31 +138,14 @@ class TClientRun {
       if (!p.Final) out += EncodeOwnerLine(p.Wire);
     }
     out += EncodeOwnerLine(TOwnerEnd{});
-    try {
-      stream.WriteAll(out, Left());
-    } catch (const std::exception&) {
-      // The owner went, or the time is up. What it said before it went (a
-      // refusal, say) is still read below.
-    }
-    TOwnerReplyReader reader;
-    std::array<char, 65536> buffer{};
+    TOwnerClientStream owner(std::move(stream));
+    // Should the owner go, or the time run out, what it said before (a
+    // refusal, say) is still read.
+    owner.Send(out, FDeadline);
     while (Open() < FPages.size()) {
-      const auto left = Left();
-      if (left.count() == 0) return false;
-      if (!stream.WaitReadable(left)) return false;
-      platform::LocalStream::IoResult r{};
-      try {
-        r = stream.Read(buffer.data(), buffer.size());
-      } catch (const std::exception&) {
-        return true;
-      }
-      if (r.Status == platform::LocalStream::IoStatus::kClosed) return true;
-      if (r.Status == platform::LocalStream::IoStatus::kWouldBlock) continue;
-      reader.Append(std::string_view(buffer.data(), r.Count));
-      while (auto read = reader.Next()) {
-        if (!read->Message) continue;  // a later owner's message this one does not know
-        if (!Handle(*read->Message)) return false;
-      }
+      const std::optional<TOwnerReply> reply = owner.Next(FDeadline);
+      if (!reply) return owner.Ended() && Clock::now() < FDeadline;
+      if (!Handle(*reply)) return false;
     }
     return false;
   }

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "console/console_types.h"
+#include "console/option_reader.h"
 #include "protocol/msg_global.h"
 
 namespace zv {
@@ -14,18 +15,6 @@ constexpr int64_t kMaxInt = 2147483647;
 constexpr int64_t kMaxPort = 65535;
 constexpr int64_t kMaxTimeoutSeconds = 86400;
 constexpr std::size_t kMaxKeyBytes = 255;
-
-// Plain decimal digits within [low, high]; none otherwise.
-std::optional<int32_t> DecimalIn(std::string_view text, int64_t low, int64_t high) {
-  if (text.empty() || text.size() > 10) return std::nullopt;
-  int64_t value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + (c - '0');
-  }
-  if (value < low || value > high) return std::nullopt;
-  return static_cast<int32_t>(value);
-}
 
 class TParser {
  public:
