@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <ctime>
 #include <exception>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -81,15 +80,7 @@ std::string Usage() {
          "if it has not gone out (status 1 when it has, or is not known).\n";
 }
 
-std::string TimeText(int64_t ms) {
-  if (ms <= 0) return "-";
-  const std::time_t t = static_cast<std::time_t>(ms / 1000);
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  char buffer[32];
-  std::strftime(buffer, sizeof(buffer), "%Y-%m-%d %H:%M:%S", &tm);
-  return buffer;
-}
+std::string TimeText(int64_t ms) { return ms <= 0 ? "-" : OutboxTimeText(ms); }
 
 std::string Json(const TOutboxPage& p) {
   nlohmann::ordered_json line;

@@ -5,7 +5,6 @@
 #include <array>
 #include <cerrno>
 #include <cstdio>
-#include <ctime>
 #include <exception>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -13,6 +12,7 @@
 
 #include "console/agent_run.h"
 #include "console/message_line.h"
+#include "outbox/outbox.h"
 #include "owner/owner_client.h"
 #include "platform/owner_endpoint.h"
 #include "platform/spawn_detached.h"
@@ -34,15 +34,6 @@ constexpr std::chrono::milliseconds kEndMargin{50};
 
 bool WriteAll(std::FILE* stream, const std::string& text) {
   return std::fputs(text.c_str(), stream) >= 0 && std::fflush(stream) == 0;
-}
-
-std::string LocalTimeText(int64_t msSinceEpoch) {
-  const std::time_t t = static_cast<std::time_t>(msSinceEpoch / 1000);
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  char buffer[32];
-  std::strftime(buffer, sizeof(buffer), "%Y-%m-%d %H:%M:%S", &tm);
-  return buffer;
 }
 
 int64_t WallNow() {
@@ -206,7 +197,7 @@ class TClientRun {
         const auto expires = FExpires.find(p.Wire.Seq);
         p.Outcome.Reason =
             why + "; it waits in the outbox and is tried until " +
-            (expires != FExpires.end() && expires->second > 0 ? LocalTimeText(expires->second)
+            (expires != FExpires.end() && expires->second > 0 ? OutboxTimeText(expires->second)
                                                               : std::string("its age limit"));
       }
       Tell(p.Outcome);

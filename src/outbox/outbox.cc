@@ -35,11 +35,16 @@ int64_t Limit(std::size_t count) {
 
 }  // namespace
 
-std::string ExpiryReason(const TOutboxPage& page) {
-  const std::tm local = platform::LocalTime(static_cast<std::time_t>(page.ExpiresAt / 1000));
+std::string OutboxTimeText(int64_t msSinceEpoch) {
+  const std::tm local = platform::LocalTime(static_cast<std::time_t>(msSinceEpoch / 1000));
   char when[32] = {};
   std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &local);
-  return "age limit of " + std::to_string(page.AgeLimit) + " minutes ran out at " + when;
+  return when;
+}
+
+std::string ExpiryReason(const TOutboxPage& page) {
+  return "age limit of " + std::to_string(page.AgeLimit) + " minutes ran out at " +
+         OutboxTimeText(page.ExpiresAt);
 }
 
 TOutbox::TOutbox(std::string path, TAccess access)

@@ -154,4 +154,8 @@ class TOutbox {
 // 2024-05-01 14:00:00" (local time).
 std::string ExpiryReason(const TOutboxPage& page);
 
+// A time of the outbox (milliseconds since the Unix epoch) as the operator
+// reads it: "2024-05-01 14:00:00", local time.
+std::string OutboxTimeText(int64_t msSinceEpoch);
+
 }  // namespace zv
